@@ -1,0 +1,75 @@
+// Owner types: one per kind of handle, so a release cannot be forgotten on any path.
+#pragma once
+#include "platform/win.h"
+
+template <typename Traits>
+class UniqueOwner {
+public:
+    typedef typename Traits::Type Type;
+    UniqueOwner() : value_(Traits::invalid()) {}
+    explicit UniqueOwner(Type value) : value_(value) {}
+    ~UniqueOwner() { reset(); }
+    UniqueOwner(UniqueOwner&& other) noexcept : value_(other.release()) {}
+    UniqueOwner& operator=(UniqueOwner&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    UniqueOwner(const UniqueOwner&) = delete;
+    UniqueOwner& operator=(const UniqueOwner&) = delete;
+
+    Type get() const { return value_; }
+    bool valid() const { return Traits::isValid(value_); }
+    explicit operator bool() const { return valid(); }
+    Type release() {
+        Type v = value_;
+        value_ = Traits::invalid();
+        return v;
+    }
+    void reset(Type value = Traits::invalid()) {
+        if (Traits::isValid(value_)) Traits::close(value_);
+        value_ = value;
+    }
+
+private:
+    Type value_;
+};
+
+// Kernel handles whose "none" is NULL (mutexes, events, threads, mappings). Some creation
+// functions hand back INVALID_HANDLE_VALUE on failure too; neither is ever closed.
+struct KernelHandleTraits {
+    typedef HANDLE Type;
+    static Type invalid() { return nullptr; }
+    static bool isValid(Type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(Type h) { CloseHandle(h); }
+};
+typedef UniqueOwner<KernelHandleTraits> UniqueHandle;
+
+// File, device and pipe handles, whose "none" is INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+    typedef HANDLE Type;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static bool isValid(Type h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void close(Type h) { CloseHandle(h); }
+};
+typedef UniqueOwner<FileHandleTraits> UniqueFile;
+
+// Blocks from LocalAlloc, and arrays the system allocates that way (CommandLineToArgvW).
+struct LocalMemoryTraits {
+    typedef HLOCAL Type;
+    static Type invalid() { return nullptr; }
+    static bool isValid(Type h) { return h != nullptr; }
+    static void close(Type h) { LocalFree(h); }
+};
+typedef UniqueOwner<LocalMemoryTraits> UniqueLocal;
+
+// Restores the process error mode when it goes out of scope.
+class ScopedErrorMode {
+public:
+    explicit ScopedErrorMode(UINT mode) : previous_(SetErrorMode(mode)) {}
+    ~ScopedErrorMode() { SetErrorMode(previous_); }
+    ScopedErrorMode(const ScopedErrorMode&) = delete;
+    ScopedErrorMode& operator=(const ScopedErrorMode&) = delete;
+
+private:
+    UINT previous_;
+};

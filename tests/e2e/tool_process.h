@@ -1,0 +1,43 @@
+// Runs a built Windows program as a person would meet it: a real process under Wine, whose
+// message boxes are found on the desktop, read and answered.
+#pragma once
+#include "platform/win.h"
+
+#include <string>
+#include <vector>
+
+struct ShownBox {
+    std::wstring caption;
+    std::wstring text;
+};
+
+class ToolProcess {
+public:
+    ToolProcess() = default;
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    // Starts exePath with the command line "<exe> <arguments>" (no arguments: just the exe).
+    bool start(const std::wstring& exePath, const std::wstring& arguments);
+    // The first dialog window (a message box) the process shows, or null after the timeout
+    // or once the process has ended.
+    HWND waitForBox(DWORD timeoutMs);
+    static ShownBox readBox(HWND box);
+    // Presses the box's first button, as a person clicking OK.
+    static void answerBox(HWND box);
+    // The exit code, or STILL_ACTIVE after the timeout (the process is then ended).
+    DWORD waitForExit(DWORD timeoutMs);
+    DWORD processId() const { return pi_.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION pi_{};
+};
+
+// Copies the tool build next to the test into a fresh folder of its own, optionally under
+// another file name, so that a test can give it its own INI file. Returns the copy's path.
+std::wstring stageTool(const std::wstring& folderName, const std::wstring& fileName);
+// The build of the removal tool that sits beside the test program's folder.
+std::wstring builtToolPath();
+// Sets or clears Wine's reported Windows version for one executable name ("winxp64", "win10").
+bool setWineVersionFor(const std::wstring& exeName, const wchar_t* version);

@@ -1,0 +1,7 @@
+#include "platform/win.h"
+#include "tool/shell/startup.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    restrictDllSearch();
+    return runRemovalTool(instance, commandLine);
+}

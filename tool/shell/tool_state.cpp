@@ -1,0 +1,4 @@
+#include "tool/shell/tool_state.h"
+
+wchar_t driveArgument[DRIVE_ARGUMENT_CAPACITY];
+BOOL serviceAvailable = FALSE;
