@@ -53,6 +53,15 @@ struct FileHandleTraits {
 };
 typedef UniqueOwner<FileHandleTraits> UniqueFile;
 
+// Disks and volumes opened through the system-call seam: they are closed through it too.
+struct DeviceHandleTraits {
+    typedef HANDLE Type;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static bool isValid(Type h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void close(Type h);
+};
+typedef UniqueOwner<DeviceHandleTraits> UniqueDevice;
+
 // Blocks from LocalAlloc, and arrays the system allocates that way (CommandLineToArgvW).
 struct LocalMemoryTraits {
     typedef HLOCAL Type;

@@ -1,5 +1,8 @@
 #include "platform/system_calls.h"
 
+#include "platform/owners.h"
+
+#include <psapi.h>
 #include <shlobj.h>
 
 namespace {
@@ -8,6 +11,14 @@ const SystemCalls kRealSystemCalls = {
     &GetVersionExW,
     &GetProcAddress,
     &IsUserAnAdmin,
+    &CreateFileW,
+    &DeviceIoControl,
+    &SetFilePointerEx,
+    &ReadFile,
+    &FlushFileBuffers,
+    &CloseHandle,
+    &SHChangeNotify,
+    &EnumProcesses,
     &GetTickCount,
     &Sleep,
     &MessageBoxW,
@@ -20,3 +31,5 @@ const SystemCalls kRealSystemCalls = {
 SystemCalls g_systemCalls = kRealSystemCalls;
 
 const SystemCalls& realSystemCalls() { return kRealSystemCalls; }
+
+void DeviceHandleTraits::close(HANDLE h) { sys().closeHandle(h); }

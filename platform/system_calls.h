@@ -11,6 +11,20 @@ struct SystemCalls {
     FARPROC(WINAPI* getProcAddress)(HMODULE module, LPCSTR name);
     BOOL(WINAPI* isUserAnAdmin)(void);
 
+    // Disks and volumes opened by their "\\.\" device paths, and their handles.
+    HANDLE(WINAPI* createFileW)(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE templateFile);
+    BOOL(WINAPI* deviceIoControl)(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                                  LPDWORD returned, LPOVERLAPPED overlapped);
+    BOOL(WINAPI* setFilePointerEx)(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method);
+    BOOL(WINAPI* readFile)(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+    BOOL(WINAPI* flushFileBuffers)(HANDLE file);
+    BOOL(WINAPI* closeHandle)(HANDLE handle);
+    void(WINAPI* shChangeNotify)(LONG event, UINT flags, LPCVOID item1, LPCVOID item2);
+
+    // The process list: the usage scan walks it. Steered by tests for lists they cannot make.
+    BOOL(WINAPI* enumProcesses)(DWORD* ids, DWORD size, DWORD* returned);
+
     // Time: the waits and retry pauses run on this clock.
     DWORD(WINAPI* getTickCount)(void);
     void(WINAPI* sleep)(DWORD milliseconds);

@@ -2,7 +2,10 @@
 // Drive E: is the fixture drive; the tool's own INI file lies beside a staged copy of it.
 #include "e2e/tool_process.h"
 #include "platform/owners.h"
+#include "support/fake_service.h"
 #include "support/fixture_drive.h"
+#include "support/header_writer.h"
+#include "tool/service/protected_header.h"
 
 #include <gtest/gtest.h>
 
@@ -92,6 +95,24 @@ TEST_F(ToolStartup, LanguageSettingBesideTheToolSwitchesToJapanese) {
     EXPECT_EQ(run(tool, L"E: ", &box), 0u);
     EXPECT_EQ(box.caption, L"\x5B89\x5168\x306A\x53D6\x308A\x5916\x3057\x30C4\x30FC\x30EB@Stravio# Ver.5.1.0");
     EXPECT_EQ(box.text, L"\x65E2\x306B\x8D77\x52D5\x3057\x3066\x3044\x307E\x3059\x3002");
+}
+
+TEST_F(ToolStartup, ServiceHeaderAndChangedAutorunGiveTheWarning) {
+    TempFile stored(encryptHeader(plainHeader(0x4A8B7C7F, 0, 1), HEADER_CIPHER_UNIT));
+    FakeService service(L"[GDN]\r\nfield2=1\r\n[GPS]\r\ndword=0\r\n[SRD]\r\nsector_file=" + stored.path() + L"\r\n");
+    ASSERT_TRUE(writeUnicodeFile(L"E:\\autorun.inf", L"[autorun]\r\nopen=Parvane.exe open\r\n"
+                                                       L"shell\\usbClose\\command=E:\\tools\\Parvane.exe\r\n"));
+    ShownBox box;
+    EXPECT_EQ(run(tool, L"E: ", &box), 0u);
+    DeleteFileW(L"E:\\autorun.inf");
+    EXPECT_EQ(box.caption, kToolTitle);
+    EXPECT_EQ(box.text,
+              L"The risk of change autorun.inf file has been detected. Please confirm the contents of autorun.inf file.");
+}
+
+TEST_F(ToolStartup, ServiceWithoutTheDiskEndsWith548) {
+    FakeService service(L"[GDN]\r\nstatus=NG\r\nfield2=548\r\n");
+    EXPECT_EQ(run(tool, L"E: ", nullptr), 548u);
 }
 
 }  // namespace

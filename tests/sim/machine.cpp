@@ -1,6 +1,13 @@
 #include "sim/machine.h"
 
+#include <gtest/gtest.h>
+
 #include <stdlib.h>
+#include <string.h>
+#include <shlobj.h>
+#include <winioctl.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -64,7 +71,167 @@ BOOL WINAPI simShellExecuteExW(SHELLEXECUTEINFOW* info) {
     return TRUE;
 }
 
+// Device handles are small tagged values that no real handle takes.
+const ULONG_PTR kDeviceHandleBase = 0x7E000000;
+
+struct OpenDevice {
+    SimDevice* device;
+    ULONGLONG position;
+    bool open;
+};
+std::vector<OpenDevice> g_openDevices;
+
+SimDevice* deviceOf(HANDLE h, OpenDevice** state = nullptr) {
+    ULONG_PTR v = reinterpret_cast<ULONG_PTR>(h);
+    if (v < kDeviceHandleBase || v >= kDeviceHandleBase + 4 * g_openDevices.size() || (v & 3)) return nullptr;
+    OpenDevice& d = g_openDevices[(v - kDeviceHandleBase) / 4];
+    if (!d.open) return nullptr;
+    if (state) *state = &d;
+    return d.device;
+}
+
+bool isDevicePath(LPCWSTR path) {
+    return path && wcsncmp(path, L"\\\\.\\", 4) == 0 && _wcsnicmp(path, L"\\\\.\\pipe\\", 9) != 0;
+}
+
+HANDLE WINAPI simCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                             DWORD disposition, DWORD flags, HANDLE templateFile) {
+    if (!isDevicePath(path))
+        return realSystemCalls().createFileW(path, access, share, security, disposition, flags, templateFile);
+    SimulatedMachine& m = SimulatedMachine::current();
+    SimDevice* device = m.findDevice(path);
+    if (!device || !device->opens) {
+        SetLastError(device ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    g_openDevices.push_back({device, 0, true});
+    ++m.openDeviceHandles;
+    ++m.deviceOpens;
+    return reinterpret_cast<HANDLE>(kDeviceHandleBase + 4 * (g_openDevices.size() - 1));
+}
+
+BOOL WINAPI simCloseHandle(HANDLE h) {
+    OpenDevice* state = nullptr;
+    if (!deviceOf(h, &state)) {
+        if (reinterpret_cast<ULONG_PTR>(h) >= kDeviceHandleBase && reinterpret_cast<ULONG_PTR>(h) < kDeviceHandleBase + 0x100000)
+            abort();  // a simulated handle closed twice
+        return realSystemCalls().closeHandle(h);
+    }
+    state->open = false;
+    --SimulatedMachine::current().openDeviceHandles;
+    return TRUE;
+}
+
+BOOL answer(void* out, DWORD outSize, const void* value, DWORD valueSize, LPDWORD returned) {
+    if (outSize < valueSize) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(out, value, valueSize);
+    if (returned) *returned = valueSize;
+    return TRUE;
+}
+
+BOOL fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+BOOL WINAPI simDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                               LPDWORD returned, LPOVERLAPPED overlapped) {
+    SimDevice* d = deviceOf(h);
+    if (!d) return realSystemCalls().deviceIoControl(h, code, in, inSize, out, outSize, returned, overlapped);
+    switch (code) {
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
+        if (!d->geometryAnswers) return fail(ERROR_INVALID_FUNCTION);
+        DISK_GEOMETRY g;
+        ZeroMemory(&g, sizeof(g));
+        g.BytesPerSector = d->bytesPerSector;
+        g.SectorsPerTrack = 63;
+        g.TracksPerCylinder = 255;
+        g.MediaType = RemovableMedia;
+        g.Cylinders.QuadPart = d->bytesPerSector ? static_cast<LONGLONG>(d->size / (63ULL * 255 * d->bytesPerSector)) : 0;
+        return answer(out, outSize, &g, sizeof(g), returned);
+    }
+    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX: {
+        if (!d->layoutAnswers) return fail(ERROR_INSUFFICIENT_BUFFER);
+        DRIVE_LAYOUT_INFORMATION_EX layout;
+        ZeroMemory(&layout, sizeof(layout));
+        layout.PartitionStyle = d->partitionStyle;
+        layout.PartitionCount = 1;
+        return answer(out, outSize, &layout, sizeof(layout), returned);
+    }
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
+        if (d->deviceNumber < 0) return fail(ERROR_INVALID_FUNCTION);
+        STORAGE_DEVICE_NUMBER n = {FILE_DEVICE_DISK, static_cast<DWORD>(d->deviceNumber), 1};
+        return answer(out, outSize, &n, sizeof(n), returned);
+    }
+    case 0x222020: {
+        if (!d->driverAnswers) return fail(ERROR_INVALID_FUNCTION);
+        return answer(out, outSize, &d->driverVersion, sizeof(DWORD), returned);
+    }
+    case FSCTL_LOCK_VOLUME: ++d->locks; return d->lockSucceeds ? TRUE : fail(ERROR_ACCESS_DENIED);
+    case FSCTL_UNLOCK_VOLUME: ++d->unlocks; return d->unlockSucceeds ? TRUE : fail(ERROR_NOT_LOCKED);
+    case FSCTL_DISMOUNT_VOLUME: ++d->dismounts; return d->dismountSucceeds ? TRUE : fail(ERROR_ACCESS_DENIED);
+    default: return fail(ERROR_INVALID_FUNCTION);
+    }
+}
+
+BOOL WINAPI simSetFilePointerEx(HANDLE h, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD method) {
+    OpenDevice* state = nullptr;
+    if (!deviceOf(h, &state)) return realSystemCalls().setFilePointerEx(h, distance, newPosition, method);
+    if (method != FILE_BEGIN || distance.QuadPart < 0) return fail(ERROR_NEGATIVE_SEEK);
+    state->position = static_cast<ULONGLONG>(distance.QuadPart);
+    if (newPosition) newPosition->QuadPart = distance.QuadPart;
+    return TRUE;
+}
+
+BOOL WINAPI simReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+    OpenDevice* state = nullptr;
+    SimDevice* d = deviceOf(h, &state);
+    if (!d) return realSystemCalls().readFile(h, buffer, size, read, overlapped);
+    d->readOffsets.push_back(state->position);
+    ULONGLONG start = state->position;
+    ULONGLONG available = start >= d->size ? 0 : d->size - start;
+    DWORD n = static_cast<DWORD>(std::min<ULONGLONG>(size, available));
+    // A real device writes only the bytes it read; the rest of the caller's buffer is left as it was.
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    memset(out, 0, n);
+    for (const auto& chunk : d->contents) {
+        ULONGLONG cStart = chunk.first, cEnd = chunk.first + chunk.second.size();
+        ULONGLONG from = std::max(cStart, start), to = std::min(cEnd, start + n);
+        if (from < to) memcpy(out + (from - start), chunk.second.data() + (from - cStart), static_cast<size_t>(to - from));
+    }
+    state->position += n;
+    if (read) *read = n;
+    return TRUE;
+}
+
+BOOL WINAPI simFlushFileBuffers(HANDLE h) {
+    SimDevice* d = deviceOf(h);
+    if (!d) return realSystemCalls().flushFileBuffers(h);
+    ++d->flushes;
+    return TRUE;
+}
+
+void WINAPI simShChangeNotify(LONG event, UINT flags, LPCVOID item1, LPCVOID) {
+    std::wstring path = (flags & SHCNF_TYPE) == SHCNF_PATHW && item1 ? static_cast<const wchar_t*>(item1) : L"";
+    SimulatedMachine::current().shellNotifications.push_back({event, flags, path});
+}
+
 }  // namespace
+
+SimDevice& SimulatedMachine::addDevice(const std::wstring& path) {
+    devices.push_back(SimDevice());
+    devices.back().path = path;
+    return devices.back();
+}
+
+SimDevice* SimulatedMachine::findDevice(const std::wstring& path) {
+    for (SimDevice& d : devices)
+        if (_wcsicmp(d.path.c_str(), path.c_str()) == 0) return &d;
+    return nullptr;
+}
 
 SimulatedMachine::SimulatedMachine() : saved_(g_systemCalls) {
     if (g_machine) abort();  // one simulated machine at a time
@@ -77,9 +244,18 @@ SimulatedMachine::SimulatedMachine() : saved_(g_systemCalls) {
     g_systemCalls.messageBoxW = &simMessageBoxW;
     g_systemCalls.shellExecuteW = &simShellExecuteW;
     g_systemCalls.shellExecuteExW = &simShellExecuteExW;
+    g_systemCalls.createFileW = &simCreateFileW;
+    g_systemCalls.deviceIoControl = &simDeviceIoControl;
+    g_systemCalls.setFilePointerEx = &simSetFilePointerEx;
+    g_systemCalls.readFile = &simReadFile;
+    g_systemCalls.flushFileBuffers = &simFlushFileBuffers;
+    g_systemCalls.closeHandle = &simCloseHandle;
+    g_systemCalls.shChangeNotify = &simShChangeNotify;
+    g_openDevices.clear();
 }
 
 SimulatedMachine::~SimulatedMachine() {
+    EXPECT_EQ(openDeviceHandles, 0) << "device handles left open";
     g_systemCalls = saved_;
     g_machine = nullptr;
 }

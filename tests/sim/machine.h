@@ -3,6 +3,10 @@
 #pragma once
 #include "platform/system_calls.h"
 
+#include <winioctl.h>
+
+#include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,9 +23,40 @@ struct ShellLaunchRecord {
     std::wstring parameters;
 };
 
+// A disk or volume opened by its "\\.\" path. Unknown paths do not open; ordinary files go
+// to the real file system.
+struct SimDevice {
+    std::wstring path;
+    bool opens = true;
+    bool geometryAnswers = true;
+    DWORD bytesPerSector = 512;
+    bool layoutAnswers = true;
+    DWORD partitionStyle = PARTITION_STYLE_MBR;
+    ULONGLONG size = 1ULL << 44;
+    std::map<ULONGLONG, std::string> contents;  // byte offset -> bytes there; the rest reads as zeros
+    LONG deviceNumber = -1;                      // -1: the device number query fails
+    bool driverAnswers = false;
+    DWORD driverVersion = 0;
+    bool lockSucceeds = true;
+    bool unlockSucceeds = true;
+    bool dismountSucceeds = true;
+    // What was done to it.
+    std::vector<ULONGLONG> readOffsets;
+    int locks = 0, unlocks = 0, dismounts = 0, flushes = 0;
+
+    void write(ULONGLONG offset, const std::string& bytes) { contents[offset] = bytes; }
+};
+
+struct ShellNotification {
+    LONG event;
+    UINT flags;
+    std::wstring path;
+};
+
 class SimulatedMachine {
 public:
     SimulatedMachine();
+    // Fails the running test when a device handle was left open.
     ~SimulatedMachine();
     SimulatedMachine(const SimulatedMachine&) = delete;
     SimulatedMachine& operator=(const SimulatedMachine&) = delete;
@@ -41,6 +76,14 @@ public:
     std::vector<MessageBoxRecord> messageBoxes;
     int messageBoxAnswer = IDOK;
     std::vector<ShellLaunchRecord> shellLaunches;
+
+    // Disks and volumes, and the handles handed out for them.
+    SimDevice& addDevice(const std::wstring& path);
+    SimDevice* findDevice(const std::wstring& path);
+    std::deque<SimDevice> devices;
+    int openDeviceHandles = 0;
+    int deviceOpens = 0;
+    std::vector<ShellNotification> shellNotifications;
 
     static SimulatedMachine& current();
 

@@ -15,6 +15,8 @@ struct LanguageCase {
     const wchar_t* okText;      // null: the platform's choice
 };
 
+void PrintTo(const LanguageCase& c, std::ostream* os) { *os << c.name; }
+
 const wchar_t kJapaneseOk[] = L"\x51E6\x7406\x306F\x6B63\x5E38\x306B\x7D42\x4E86\x3057\x307E\x3057\x305F\x3002";
 const wchar_t kEnglishOk[] = L"Processing finished normally.";
 

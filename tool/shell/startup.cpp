@@ -5,7 +5,10 @@
 #include "common/texts.h"
 #include "platform/owners.h"
 #include "platform/system_calls.h"
+#include "tool/service/protected_header.h"
+#include "tool/service/service_commands.h"
 #include "tool/service/service_pipe.h"
+#include "tool/shell/autorun_guard.h"
 #include "tool/shell/tool_state.h"
 
 #include <vector>
@@ -28,6 +31,20 @@ void showStartupError(MessageCode code, UINT extraFlags) {
     wchar_t caption[TITLE_CAPACITY];
     copyText(caption, windowTitle());
     sys().messageBoxW(nullptr, messageText(code), caption, MB_ICONERROR | extraFlags);
+}
+
+// The header asks for the autorun.inf guard only when it is ours and its two setting bytes say so.
+bool headerAsksForAutorunGuard(const unsigned char* header) {
+    return isKnownHeaderSignature(headerSignature(header)) && header[HEADER_AUTORUN_SUPPRESSED_OFFSET] == 0 &&
+           header[HEADER_AUTORUN_ENABLED_OFFSET] != 0;
+}
+
+void checkAutorunOfDisk(int32_t diskNumber) {
+    wchar_t devicePath[DEVICE_PATH_CAPACITY];
+    formatPhysicalDrivePath(devicePath, diskNumber);
+    unsigned char header[HEADER_SIZE] = {};
+    if (readProtectedAreaHeader(devicePath, header) != MSG_OK || !headerAsksForAutorunGuard(header)) return;
+    if (!isAutorunIntact(driveArgument)) showStartupError(MSG_CHECK_AUTORUN, MB_TOPMOST);
 }
 
 void releaseWaitingLauncher() {
@@ -69,6 +86,10 @@ int runRemovalTool(HINSTANCE instance, const char* commandLine) {
         showStartupError(MSG_LIMITED_ACCOUNT, 0);
         return 0;
     }
-    // Finding the disk, the protected-area header and the main dialog follow from here.
+
+    int32_t diskNumber = getDiskNumber(driveArgument);
+    if (diskNumber < 0) return MSG_FIND_DISK;
+    checkAutorunOfDisk(diskNumber);
+    // The main dialog follows from here.
     return 0;
 }
