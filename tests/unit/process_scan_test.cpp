@@ -81,11 +81,10 @@ void removeTree(const std::wstring& folder) {
     WIN32_FIND_DATAW entry;
     UniqueFind search(FindFirstFileW(longForm(folder + L"\\*").c_str(), &entry));
     while (search.valid()) {
-        std::wstring name = entry.cFileName;
-        std::wstring path = folder + L"\\" + name;
-        if (name == L"." || name == L"..") {
-        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            removeTree(path);
+        const std::wstring name = entry.cFileName;
+        const std::wstring path = folder + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != L"." && name != L"..") removeTree(path);
         } else {
             DeleteFileW(longForm(path).c_str());
         }
@@ -509,8 +508,8 @@ TEST(ProcessScanSnapshot, StringsAreCopiedByTheirCount) {
 
 // ---------------------------------------------------------------------------------------------
 
-// Three children: one started from the drive, one working in a folder of the drive, and one
-// that only names a file of the drive on its command line.
+// Children: one started from the drive (once more with the letter in lower case), one working
+// in a folder of the drive, and one that only names a file of the drive on its command line.
 class ProcessScanFind : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -523,11 +522,13 @@ protected:
         ASSERT_TRUE(fromDrive_.start(imageOnDrive_, windowsFolder()));
         ASSERT_TRUE(inDrive_.start(thisProgram(), folder_.path()));
         ASSERT_TRUE(namingDrive_.start(thisProgram(), folderOf(thisProgram()), L"\"" + namedFile + L"\""));
+        // The system keeps the letter as the program was started with it.
+        ASSERT_TRUE(lowerCaseDrive_.start(L"e" + imageOnDrive_.substr(1), windowsFolder()));
     }
 
     ScanFolder folder_;  // before the children: it is removed after they are gone
     std::wstring imageOnDrive_;
-    WaitingChild fromDrive_, inDrive_, namingDrive_;
+    WaitingChild fromDrive_, inDrive_, namingDrive_, lowerCaseDrive_;
 };
 
 TEST_F(ProcessScanFind, ByImagePathOrCurrentDirectoryNeverByCommandLine) {
@@ -546,6 +547,8 @@ TEST_F(ProcessScanFind, ByImagePathOrCurrentDirectoryNeverByCommandLine) {
         {"the tool's own argument form", fromDrive_.id(), L"E: ", TRUE, L"scan-image.exe"},
         {"its current directory's drive", fromDrive_.id(), L"C:", TRUE, L"scan-image.exe"},
         {"another drive", fromDrive_.id(), L"D:", FALSE, L""},
+        {"image path with a lower-case letter", lowerCaseDrive_.id(), L"E:", TRUE, L"scan-image.exe"},
+        {"both in lower case", lowerCaseDrive_.id(), L"e:", TRUE, L"scan-image.exe"},
         {"current directory on the drive", inDrive_.id(), L"E:", TRUE, self},
         {"current directory, lower case", inDrive_.id(), L"e:", TRUE, self},
         {"command line names a file on the drive", namingDrive_.id(), L"E:", FALSE, L""},

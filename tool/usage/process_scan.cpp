@@ -138,7 +138,7 @@ bool isOnDrive(const wchar_t* path, const wchar_t* driveArgument) {
         wchar_t a = path[i];
         wchar_t b = driveArgument[i];
         if (a == 0) return false;
-        
+        if (a >= L'a' && a <= L'z') a = static_cast<wchar_t>(a - L'a' + L'A');
         if (b >= L'a' && b <= L'z') b = static_cast<wchar_t>(b - L'a' + L'A');
         if (a != b) return false;
     }
