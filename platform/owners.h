@@ -62,6 +62,33 @@ struct DeviceHandleTraits {
 };
 typedef UniqueOwner<DeviceHandleTraits> UniqueDevice;
 
+// Device information sets, released through the seam.
+struct DeviceSetTraits {
+    typedef HDEVINFO Type;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static bool isValid(Type h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void close(Type h);
+};
+typedef UniqueOwner<DeviceSetTraits> UniqueDeviceSet;
+
+// Registry keys handed out through the seam (a device's hardware key).
+struct DeviceKeyTraits {
+    typedef HKEY Type;
+    static Type invalid() { return static_cast<HKEY>(INVALID_HANDLE_VALUE); }
+    static bool isValid(Type h) { return h != static_cast<HKEY>(INVALID_HANDLE_VALUE) && h != nullptr; }
+    static void close(Type h);
+};
+typedef UniqueOwner<DeviceKeyTraits> UniqueDeviceKey;
+
+// Service control manager handles, through the seam.
+struct ServiceHandleTraits {
+    typedef SC_HANDLE Type;
+    static Type invalid() { return nullptr; }
+    static bool isValid(Type h) { return h != nullptr; }
+    static void close(Type h);
+};
+typedef UniqueOwner<ServiceHandleTraits> UniqueServiceHandle;
+
 // Blocks from LocalAlloc, and arrays the system allocates that way (CommandLineToArgvW).
 struct LocalMemoryTraits {
     typedef HLOCAL Type;

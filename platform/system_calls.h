@@ -22,6 +22,52 @@ struct SystemCalls {
     BOOL(WINAPI* closeHandle)(HANDLE handle);
     void(WINAPI* shChangeNotify)(LONG event, UINT flags, LPCVOID item1, LPCVOID item2);
 
+    // Which volume a drive letter is, and of what kind.
+    DWORD(WINAPI* queryDosDeviceW)(LPCWSTR name, LPWSTR target, DWORD max);
+    UINT(WINAPI* getDriveTypeW)(LPCWSTR root);
+
+    // Device sets, interfaces, registry properties and the class installer.
+    HDEVINFO(WINAPI* setupDiGetClassDevsW)(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags);
+    BOOL(WINAPI* setupDiEnumDeviceInfo)(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA device);
+    BOOL(WINAPI* setupDiEnumDeviceInterfaces)(HDEVINFO set, PSP_DEVINFO_DATA device, const GUID* interfaceClass,
+                                              DWORD index, PSP_DEVICE_INTERFACE_DATA data);
+    BOOL(WINAPI* setupDiGetDeviceInterfaceDetailW)(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                                   PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD detailSize,
+                                                   PDWORD required, PSP_DEVINFO_DATA device);
+    BOOL(WINAPI* setupDiGetDeviceInstanceIdW)(HDEVINFO set, PSP_DEVINFO_DATA device, PWSTR id, DWORD idSize,
+                                              PDWORD required);
+    BOOL(WINAPI* setupDiGetDeviceRegistryPropertyW)(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                                    PDWORD type, PBYTE buffer, DWORD size, PDWORD required);
+    BOOL(WINAPI* setupDiSetDeviceRegistryPropertyW)(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                                    const BYTE* buffer, DWORD size);
+    BOOL(WINAPI* setupDiSetClassInstallParamsW)(HDEVINFO set, PSP_DEVINFO_DATA device,
+                                                PSP_CLASSINSTALL_HEADER params, DWORD size);
+    BOOL(WINAPI* setupDiCallClassInstaller)(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device);
+    BOOL(WINAPI* setupDiGetDeviceInstallParamsW)(HDEVINFO set, PSP_DEVINFO_DATA device,
+                                                 PSP_DEVINSTALL_PARAMS_W params);
+    HKEY(WINAPI* setupDiCreateDevRegKeyW)(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD scope, DWORD profile,
+                                         DWORD keyType, HINF inf, PCWSTR section);
+    BOOL(WINAPI* setupDiDestroyDeviceInfoList)(HDEVINFO set);
+    LONG(WINAPI* regDeleteValueW)(HKEY key, LPCWSTR name);
+    LONG(WINAPI* regCloseKey)(HKEY key);
+
+    // The device tree and the eject request.
+    CONFIGRET(WINAPI* cmLocateDevNodeW)(PDEVINST node, DEVINSTID_W id, ULONG flags);
+    CONFIGRET(WINAPI* cmGetDeviceIdW)(DEVINST node, PWCHAR buffer, ULONG length, ULONG flags);
+    CONFIGRET(WINAPI* cmGetChild)(PDEVINST child, DEVINST node, ULONG flags);
+    CONFIGRET(WINAPI* cmGetSibling)(PDEVINST sibling, DEVINST node, ULONG flags);
+    CONFIGRET(WINAPI* cmGetParent)(PDEVINST parent, DEVINST node, ULONG flags);
+    CONFIGRET(WINAPI* cmGetDeviceIdListSizeW)(PULONG length, PCWSTR filter, ULONG flags);
+    CONFIGRET(WINAPI* cmGetDeviceIdListW)(PCWSTR filter, PWCHAR buffer, ULONG length, ULONG flags);
+    CONFIGRET(WINAPI* cmRequestDeviceEjectW)(DEVINST node, PPNP_VETO_TYPE vetoType, LPWSTR vetoName,
+                                             ULONG nameLength, ULONG flags);
+
+    // The service control manager, for the product driver's service.
+    SC_HANDLE(WINAPI* openScManagerW)(LPCWSTR machine, LPCWSTR database, DWORD access);
+    SC_HANDLE(WINAPI* openServiceW)(SC_HANDLE manager, LPCWSTR name, DWORD access);
+    BOOL(WINAPI* deleteService)(SC_HANDLE service);
+    BOOL(WINAPI* closeServiceHandle)(SC_HANDLE handle);
+
     // The process list: the usage scan walks it. Steered by tests for lists they cannot make.
     BOOL(WINAPI* enumProcesses)(DWORD* ids, DWORD size, DWORD* returned);
 

@@ -16,4 +16,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <cfgmgr32.h>
+#include <setupapi.h>
 #include <shellapi.h>

@@ -91,7 +91,9 @@ SimDevice* deviceOf(HANDLE h, OpenDevice** state = nullptr) {
 }
 
 bool isDevicePath(LPCWSTR path) {
-    return path && wcsncmp(path, L"\\\\.\\", 4) == 0 && _wcsnicmp(path, L"\\\\.\\pipe\\", 9) != 0;
+    // "\\.\" names devices; "\\?\" is how device interfaces name theirs.
+    bool device = path && (wcsncmp(path, L"\\\\.\\", 4) == 0 || wcsncmp(path, L"\\\\?\\", 4) == 0);
+    return device && _wcsnicmp(path + 4, L"pipe\\", 5) != 0;
 }
 
 HANDLE WINAPI simCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -173,6 +175,12 @@ BOOL WINAPI simDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LP
     case FSCTL_LOCK_VOLUME: ++d->locks; return d->lockSucceeds ? TRUE : fail(ERROR_ACCESS_DENIED);
     case FSCTL_UNLOCK_VOLUME: ++d->unlocks; return d->unlockSucceeds ? TRUE : fail(ERROR_NOT_LOCKED);
     case FSCTL_DISMOUNT_VOLUME: ++d->dismounts; return d->dismountSucceeds ? TRUE : fail(ERROR_ACCESS_DENIED);
+    case IOCTL_STORAGE_MEDIA_REMOVAL:
+        ++d->mediaRemovalRequests;
+        if (!in || inSize < sizeof(PREVENT_MEDIA_REMOVAL)) return fail(ERROR_INVALID_PARAMETER);
+        d->lastPreventMediaRemoval = static_cast<const PREVENT_MEDIA_REMOVAL*>(in)->PreventMediaRemoval;
+        return d->mediaRemovalSucceeds ? TRUE : fail(ERROR_INVALID_FUNCTION);
+    case IOCTL_STORAGE_EJECT_MEDIA: ++d->ejectMediaRequests; return d->ejectMediaSucceeds ? TRUE : fail(ERROR_NOT_READY);
     default: return fail(ERROR_INVALID_FUNCTION);
     }
 }
@@ -252,10 +260,14 @@ SimulatedMachine::SimulatedMachine() : saved_(g_systemCalls) {
     g_systemCalls.closeHandle = &simCloseHandle;
     g_systemCalls.shChangeNotify = &simShChangeNotify;
     g_openDevices.clear();
+    installSimulatedPnp(g_systemCalls);
 }
 
 SimulatedMachine::~SimulatedMachine() {
     EXPECT_EQ(openDeviceHandles, 0) << "device handles left open";
+    EXPECT_EQ(pnp.openSets, 0) << "device sets left open";
+    EXPECT_EQ(pnp.openKeys, 0) << "registry keys left open";
+    EXPECT_EQ(pnp.openServiceHandles, 0) << "service handles left open";
     g_systemCalls = saved_;
     g_machine = nullptr;
 }

@@ -2,6 +2,7 @@
 // it lives, every call through the seam reaches it, and the real table is back afterwards.
 #pragma once
 #include "platform/system_calls.h"
+#include "sim/pnp.h"
 
 #include <winioctl.h>
 
@@ -40,9 +41,13 @@ struct SimDevice {
     bool lockSucceeds = true;
     bool unlockSucceeds = true;
     bool dismountSucceeds = true;
+    bool mediaRemovalSucceeds = true;
+    bool ejectMediaSucceeds = true;
     // What was done to it.
     std::vector<ULONGLONG> readOffsets;
     int locks = 0, unlocks = 0, dismounts = 0, flushes = 0;
+    int mediaRemovalRequests = 0, ejectMediaRequests = 0;
+    int lastPreventMediaRemoval = -1;  // the byte the last media-removal request carried
 
     void write(ULONGLONG offset, const std::string& bytes) { contents[offset] = bytes; }
 };
@@ -84,6 +89,9 @@ public:
     int openDeviceHandles = 0;
     int deviceOpens = 0;
     std::vector<ShellNotification> shellNotifications;
+
+    // Devices, device sets and services.
+    SimPnp pnp;
 
     static SimulatedMachine& current();
 

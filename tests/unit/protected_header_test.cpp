@@ -77,8 +77,9 @@ TEST(ProtectedHeader, OnlyTheThreeSignaturesAreKnown) {
         EXPECT_TRUE(isKnownHeaderSignature(known));
         for (int bit = 0; bit < 32; ++bit) {
             uint32_t other = known ^ (1u << bit);
-            if (other != 0x4A8B7C6F && other != 0x4A8B7C7F && other != 0x4A8B7C8F)
+            if (other != 0x4A8B7C6F && other != 0x4A8B7C7F && other != 0x4A8B7C8F) {
                 EXPECT_FALSE(isKnownHeaderSignature(other)) << std::hex << other;
+            }
         }
     }
     EXPECT_FALSE(isKnownHeaderSignature(0));
@@ -113,7 +114,9 @@ TEST(ProtectedHeader, FailuresAreReportedNotGuessed) {
         }
         unsigned char header[512] = {};
         EXPECT_EQ(readProtectedAreaHeader(kDisk, header), c.expected) << c.name;
-        if (c.diskExists) EXPECT_EQ(!machine.devices[0].readOffsets.empty(), c.readAttempted) << c.name;
+        if (c.diskExists) {
+            EXPECT_EQ(!machine.devices[0].readOffsets.empty(), c.readAttempted) << c.name;
+        }
     }
 }
 

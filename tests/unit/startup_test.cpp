@@ -141,7 +141,9 @@ TEST_F(Startup, HeaderDecidesTheAutorunGuard) {
         disk.opens = c.headerReadable;
         disk.write(3 * 512, encryptHeader(plainHeader(c.signature, c.suppressed, c.enabled), HEADER_CIPHER_UNIT));
         DeleteFileW(L"E:\\autorun.inf");
-        if (c.autorun) ASSERT_TRUE(writeUnicodeFile(L"E:\\autorun.inf", c.autorun));
+        if (c.autorun) {
+            ASSERT_TRUE(writeUnicodeFile(L"E:\\autorun.inf", c.autorun));
+        }
         machine.messageBoxes.clear();
         EXPECT_EQ(runRemovalTool(nullptr, "E: "), 0) << c.name;
         ASSERT_EQ(machine.messageBoxes.size(), c.warned ? 1u : 0u) << c.name;

@@ -3,6 +3,10 @@
 // script answers by creating E:\.demo-shot-done, and only then is the box answered.
 #include "e2e/tool_process.h"
 #include "platform/owners.h"
+#include "support/fake_service.h"
+#include "support/fixture_drive.h"
+#include "support/header_writer.h"
+#include "tool/service/protected_header.h"
 
 #include <stdio.h>
 
@@ -54,6 +58,35 @@ DWORD runOnce(const std::wstring& exe, const std::wstring& args, const char* sho
     return code;
 }
 
+// The keywords of the requests the service received, in order: "END, GDN, END, ...".
+std::string requestKeywords(const FakeService& service) {
+    std::string keywords;
+    for (const std::string& request : service.requests()) {
+        if (!keywords.empty()) keywords += ", ";
+        keywords += request.size() >= 17 ? request.substr(14, 3) : "?";
+    }
+    return keywords;
+}
+
+void runWithService() {
+    say("6. The product service is running. The drive's protected-area header asks for the autorun.inf");
+    say("   check, and someone has changed the drive's autorun.inf.");
+    TempFile header(encryptHeader(plainHeader(0x4A8B7C6F, 0, 1), HEADER_CIPHER_UNIT));
+    FakeService service(L"[GDN]\r\nfield2=1\r\n[GPS]\r\ndword=0\r\n[SRD]\r\nsector_file=" + header.path() + L"\r\n");
+    writeUnicodeFile(L"E:\\autorun.inf", L"[autorun]\r\nopen=Parvane.exe open\r\nshell\\usbClose\\command=other.exe\r\n");
+    std::wstring tool = stageTool(L"demo", PARVANE_TOOL_FILE);
+    runOnce(tool, L"E: ", "autorun-warning");
+    DeleteFileW(L"E:\\autorun.inf");
+    service.stop();
+    printf("  the tool asked the service: %s\n", requestKeywords(service).c_str());
+    say("  (END alone is the availability probe; then the disk number, the partition style and the header sector)");
+
+    say("7. The service does not know the drive's disk.");
+    FakeService unknownDisk(L"[GDN]\r\nstatus=NG\r\nfield2=548\r\n");
+    runOnce(tool, L"E: ", nullptr);
+    say("  exit code 548 means: the disk was not found; nothing is shown");
+}
+
 }  // namespace
 
 int main() {
@@ -99,5 +132,7 @@ int main() {
     say("5. The tool is started without a drive argument.");
     runOnce(tool, L"", nullptr);
     say("  nothing was shown, as intended");
+
+    runWithService();
     return 0;
 }

@@ -402,9 +402,9 @@ int createSections(const Scenario& scenario, Sections& sections) {
 struct Service {
     Scenario scenario;
     Sections sections;
-    Log* log;
-    HANDLE stop;
-    HANDLE instanceFreed;
+    Log* log = nullptr;
+    HANDLE stop = nullptr;
+    HANDLE instanceFreed = nullptr;
 };
 
 // Runs one overlapped operation to its end. A stop (when given) cancels it, but a result that
@@ -599,8 +599,15 @@ Accepted awaitClient(HANDLE instance, HANDLE event, HANDLE stop) {
 
 HANDLE createInstance(DWORD instances, bool first) {
     DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
-    // Another server on the same name would take some of the clients meant for this one.
-    if (first) openMode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
+    // Another server on the same name would take some of the clients meant for this one. Wine
+    // does not refuse a "first" instance when there are others, so the name is looked up too.
+    if (first) {
+        if (WaitNamedPipeW(SERVICE_PIPE_NAME, 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        openMode |= FILE_FLAG_FIRST_PIPE_INSTANCE;
+    }
     return CreateNamedPipeW(SERVICE_PIPE_NAME, openMode, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, instances,
                             kPipeBufferSize, kPipeBufferSize, 0, nullptr);
 }
@@ -642,12 +649,12 @@ std::wstring fullPath(const wchar_t* path) {
 }
 
 int run(wchar_t** args) {
-    std::unique_ptr<Service> service(new Service());
+    Service service;
     std::wstring scenarioPath = fullPath(args[1]);  // the profile reader wants a full path
     ScenarioReader reader(scenarioPath);
     if (GetFileAttributesW(scenarioPath.c_str()) == INVALID_FILE_ATTRIBUTES)
         return complain(kBadScenario, "no scenario file", scenarioPath);
-    if (!reader.read(service->scenario)) return complain(kBadScenario, "bad scenario", reader.problem());
+    if (!reader.read(service.scenario)) return complain(kBadScenario, "bad scenario", reader.problem());
 
     Log log(CreateFileW(args[2], FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -656,13 +663,13 @@ int run(wchar_t** args) {
     UniqueHandle stop(OpenEventW(SYNCHRONIZE, FALSE, args[4]));
     UniqueHandle instanceFreed(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!ready || !stop || !instanceFreed) return complain(kEventsFailed, "cannot open the events", args[3]);
-    service->log = &log;
-    service->stop = stop.get();
-    service->instanceFreed = instanceFreed.get();
+    service.log = &log;
+    service.stop = stop.get();
+    service.instanceFreed = instanceFreed.get();
 
-    int result = createSections(service->scenario, service->sections);
+    int result = createSections(service.scenario, service.sections);
     if (result != kStopped) return result;
-    if (service->scenario.pipe) return servePipe(*service, ready.get());
+    if (service.scenario.pipe) return servePipe(service, ready.get());
     SetEvent(ready.get());
     WaitForSingleObject(stop.get(), INFINITE);
     return kStopped;

@@ -1,0 +1,186 @@
+// From the drive letter to the disk, on simulated machines of several shapes.
+#include "tool/device/disk_identity.h"
+
+#include "sim/scenarios.h"
+
+#include <gtest/gtest.h>
+
+#include <winioctl.h>
+
+#include <string>
+
+namespace {
+
+MessageCode identify(const wchar_t* drive, DiskIdentity& record) {
+    ZeroMemory(&record, sizeof(record));
+    return identifyDisk(drive, &record);
+}
+
+TEST(IdentifyDisk, UsbStickThroughRemovalRelations) {
+    SimulatedMachine machine;
+    SimDrive stick = addUsbStick(machine, L'E', 1);
+    DiskIdentity record;
+    EXPECT_EQ(identify(L"E: ", record), MSG_OK);
+    EXPECT_EQ(std::wstring(record.diskInstanceId), stick.diskId);
+    EXPECT_STREQ(record.friendlyName, L"Stravio Secure Drive USB Device");
+    EXPECT_STREQ(record.physicalDrivePath, L"\\\\.\\PHYSICALDRIVE1");
+}
+
+TEST(IdentifyDisk, VolumeUnderTheDiskThroughTheParentWalk) {
+    SimulatedMachine machine;
+    SimDrive medium = addMediumWithVolumeUnderDisk(machine, L'G', 3);
+    DiskIdentity record;
+    EXPECT_EQ(identify(L"G: ", record), MSG_OK);
+    EXPECT_EQ(std::wstring(record.diskInstanceId), medium.diskId);
+    EXPECT_STREQ(record.friendlyName, L"") << "a disk without a friendly name is still identified";
+    EXPECT_STREQ(record.physicalDrivePath, L"\\\\.\\PHYSICALDRIVE3");
+}
+
+TEST(IdentifyDisk, CardReaderSlotThatHoldsTheCard) {
+    SimulatedMachine machine;
+    SimDrive reader = addCardReader(machine, L'H', 2);
+    DiskIdentity record;
+    EXPECT_EQ(identify(L"H: ", record), MSG_OK);
+    EXPECT_EQ(std::wstring(record.diskInstanceId), reader.diskId);
+    EXPECT_STREQ(record.friendlyName, L"Generic MS/MS-Pro USB Device");
+}
+
+TEST(IdentifyDisk, TwoDisksListingOneVolumeGiveTheFirst) {
+    SimulatedMachine machine;
+    SimDrive stick = addUsbStick(machine, L'E', 1);
+    SimDrive other = addUsbStick(machine, L'F', 2);
+    machine.pnp.node(other.disk).removalRelations.push_back(stick.volumeId);
+    DiskIdentity record;
+    EXPECT_EQ(identify(L"E: ", record), MSG_OK);
+    EXPECT_EQ(std::wstring(record.diskInstanceId), stick.diskId);
+}
+
+struct NotIdentifiedCase {
+    const char* name;
+    void (*breakIt)(SimulatedMachine&, const SimDrive&);
+    bool setupTouched;
+};
+
+TEST(IdentifyDisk, FailuresGive710) {
+    const NotIdentifiedCase cases[] = {
+        {"no DOS device", [](SimulatedMachine& m, const SimDrive&) { m.pnp.dosDevices.clear(); }, false},
+        {"no volume device", [](SimulatedMachine& m, const SimDrive& d) { m.pnp.setString(d.volume, SPDRP_PHYSICAL_DEVICE_OBJECT_NAME, L"\\Device\\Other"); }, true},
+        {"no disk lists it and it has no disk parent",
+         [](SimulatedMachine& m, const SimDrive& d) { m.pnp.node(d.disk).removalRelations.clear(); }, true},
+        {"no disk number", [](SimulatedMachine& m, const SimDrive&) { m.findDevice(L"\\\\.\\E:")->deviceNumber = -1; }, true},
+    };
+    for (const NotIdentifiedCase& c : cases) {
+        SimulatedMachine machine;
+        SimDrive stick = addUsbStick(machine, L'E', 1);
+        c.breakIt(machine, stick);
+        DiskIdentity record;
+        EXPECT_EQ(identify(L"E: ", record), MSG_DISK_NOT_IDENTIFIED) << c.name;
+        EXPECT_EQ(machine.pnp.setsOpened > 0, c.setupTouched) << c.name;
+    }
+}
+
+struct ParentCase {
+    const char* name;
+    std::wstring child;
+    MessageCode expected;
+    std::wstring parent;
+};
+
+TEST(ParentDeviceId, WalksTheWholeTree) {
+    SimulatedMachine machine;
+    SimDrive stick = addUsbStick(machine, L'E', 1);
+    SimDrive medium = addMediumWithVolumeUnderDisk(machine, L'G', 3);
+    const ParentCase cases[] = {
+        {"disk", stick.diskId, MSG_OK, stick.parentId},
+        {"disk, other case", L"usbstor\\disk&ven_stravio&prod_secure_drive&rev_1.00\\stravio0001&0", MSG_OK, stick.parentId},
+        {"USB device", stick.parentId, MSG_OK, L"USB\\ROOT_HUB30\\4&2A3B1C&0&0"},
+        {"volume under the volume manager", stick.volumeId, MSG_OK, L"ROOT\\VOLMGR\\0000"},
+        {"volume under its disk, last in the tree", medium.volumeId, MSG_OK, medium.diskId},
+        {"root", L"HTREE\\ROOT\\0", MSG_NO_PARENT, L""},
+        {"unknown", L"USB\\VID_FFFF&PID_FFFF\\NONE", MSG_NO_SUCH_DEVICE, L""},
+    };
+    for (const ParentCase& c : cases) {
+        wchar_t out[INSTANCE_ID_CAPACITY] = L"";
+        EXPECT_EQ(getParentDeviceId(c.child.c_str(), out, INSTANCE_ID_CAPACITY), c.expected) << c.name;
+        EXPECT_EQ(std::wstring(out), c.parent) << c.name;
+    }
+}
+
+TEST(ParentDeviceId, TreeFailures) {
+    SimulatedMachine machine;
+    SimDrive stick = addUsbStick(machine, L'E', 1);
+    wchar_t out[INSTANCE_ID_CAPACITY];
+    wchar_t small[10];
+    EXPECT_EQ(getParentDeviceId(stick.diskId.c_str(), small, 10), MSG_PARENT_ID_TOO_LONG);
+    EXPECT_EQ(getParentDeviceId(stick.diskId.c_str(), out, stick.parentId.size()), MSG_PARENT_ID_TOO_LONG);
+    EXPECT_EQ(getParentDeviceId(stick.diskId.c_str(), out, stick.parentId.size() + 1), MSG_OK);
+    machine.pnp.node(stick.usbDevice).idReadable = false;
+    EXPECT_EQ(getParentDeviceId(stick.diskId.c_str(), out, INSTANCE_ID_CAPACITY), MSG_PARENT_ID_UNREADABLE);
+    // A node whose ID cannot be read is still walked through.
+    EXPECT_EQ(getParentDeviceId(stick.volumeId.c_str(), out, INSTANCE_ID_CAPACITY), MSG_OK);
+    machine.pnp.rootLocates = false;
+    EXPECT_EQ(getParentDeviceId(stick.diskId.c_str(), out, INSTANCE_ID_CAPACITY), MSG_TREE_ROOT_NOT_FOUND);
+}
+
+TEST(DiskPresence, FollowsTheDevice) {
+    SimulatedMachine machine;
+    SimDrive stick = addUsbStick(machine, L'E', 1);
+    EXPECT_TRUE(isDiskPresent(stick.diskId.c_str()));
+    EXPECT_TRUE(isDiskPresent(L"usbstor\\disk&ven_stravio&prod_secure_drive&rev_1.00\\stravio0001&0"));
+    EXPECT_FALSE(isDiskPresent(stick.parentId.c_str())) << "not a disk";
+    machine.pnp.node(stick.disk).present = false;
+    EXPECT_FALSE(isDiskPresent(stick.diskId.c_str()));
+}
+
+struct LocateCase {
+    const char* name;
+    LONG number;
+    UINT driveType;
+    const wchar_t* ntName;
+    int expectedNode;  // index into the nodes below; -1: none
+};
+
+TEST(LocateDiskDevNode, ChoosesTheInterfaceClassByDriveType) {
+    SimulatedMachine machine;
+    SimDrive stick = addUsbStick(machine, L'E', 1);
+    SimDrive cd = addCdRom(machine, L'F', 1);       // same number as the stick's disk
+    SimDrive floppy = addFloppy(machine, L'A', 1);  // and again
+    const LocateCase cases[] = {
+        {"removable disk", 1, DRIVE_REMOVABLE, L"\\Device\\HarddiskVolume5", stick.disk},
+        {"fixed disk", 1, DRIVE_FIXED, L"\\Device\\HarddiskVolume5", stick.disk},
+        {"CD-ROM among CD-ROMs only", 1, DRIVE_CDROM, L"\\Device\\CdRom1", cd.disk},
+        {"floppy", 1, DRIVE_REMOVABLE, L"\\Device\\Floppy1", floppy.disk},
+        {"floppy test is case-sensitive", 1, DRIVE_REMOVABLE, L"\\Device\\floppy1", stick.disk},
+        {"no such number", 7, DRIVE_REMOVABLE, L"\\Device\\HarddiskVolume5", -1},
+        {"remote", 1, DRIVE_REMOTE, L"\\Device\\LanmanRedirector", -1},
+        {"RAM disk", 1, DRIVE_RAMDISK, L"\\Device\\Ramdisk", -1},
+    };
+    for (const LocateCase& c : cases) {
+        int opened = machine.pnp.setsOpened;
+        DEVINST node = locateDiskDevNode(c.number, c.driveType, c.ntName);
+        EXPECT_EQ(node, c.expectedNode < 0 ? 0u : static_cast<DEVINST>(c.expectedNode + 1)) << c.name;
+        if (c.driveType == DRIVE_REMOTE || c.driveType == DRIVE_RAMDISK) {
+            EXPECT_EQ(machine.pnp.setsOpened, opened) << c.name << ": no set is opened";
+        }
+    }
+}
+
+TEST(LocateDiskDevNode, DetailLongerThan1024BytesIsSkipped) {
+    SimulatedMachine machine;
+    SimDrive first = addUsbStick(machine, L'E', 1);
+    SimDrive second = addUsbStick(machine, L'F', 1);  // the same number, found only if the first is skipped
+    std::wstring longPath = L"\\\\?\\usbstor#" + std::wstring(600, L'x');
+    machine.pnp.node(first.disk).interfaces[0].devicePath = longPath;
+    machine.addDevice(longPath).deviceNumber = 1;
+    EXPECT_EQ(locateDiskDevNode(1, DRIVE_REMOVABLE, L"\\Device\\HarddiskVolume5"), static_cast<DEVINST>(second.disk + 1));
+}
+
+TEST(QueryDiskNumber, FromTheVolume) {
+    SimulatedMachine machine;
+    addUsbStick(machine, L'E', 4);
+    EXPECT_EQ(queryDiskNumber(L"E: "), 4);
+    EXPECT_EQ(queryDiskNumber(L"e: "), 4);
+    EXPECT_EQ(queryDiskNumber(L"Q: "), -1);
+}
+
+}  // namespace
