@@ -4,8 +4,8 @@
 #include "platform/owners.h"
 #include "platform/system_calls.h"
 #include "tool/device/disk_identity.h"
+#include "tool/device/volume.h"
 
-#include <shlobj.h>
 #include <string.h>
 #include <winioctl.h>
 
@@ -90,11 +90,6 @@ MessageCode requestParentEject(DEVINST node) {
     return MSG_CANCELLED;
 }
 
-BOOL volumeControl(HANDLE volume, DWORD code, void* in, DWORD inSize) {
-    DWORD returned = 0;
-    return sys().deviceIoControl(volume, code, in, inSize, nullptr, 0, &returned, nullptr);
-}
-
 }  // namespace
 
 MessageCode ejectDrive(wchar_t driveLetter) {
@@ -125,12 +120,7 @@ BOOL dismountAndEjectMedia(const wchar_t* driveArgument) {
 }
 
 BOOL forceRemoveDrive(const wchar_t* driveArgument) {
-    wchar_t root[4] = L"?:\\";
-    root[0] = driveArgument[0];
-    // Programs that watch the shell let go of a drive they are told is gone; the arrival that
-    // follows keeps the letter shown should the volume refuse to go.
-    sys().shChangeNotify(SHCNE_DRIVEREMOVED, SHCNF_PATHW, root, nullptr);
-    sys().shChangeNotify(SHCNE_DRIVEADD, SHCNF_PATHW, root, nullptr);
+    notifyDriveRemovedAndAdded(driveArgument[0]);
     BOOL dismounted = FALSE;
     for (int attempt = 0; attempt < kForceAttempts && !dismounted; ++attempt) {
         dismounted = dismountAndEjectMedia(driveArgument);

@@ -5,13 +5,13 @@
 #include "platform/owners.h"
 #include "platform/system_calls.h"
 #include "tool/device/disk_identity.h"
+#include "tool/device/volume.h"
 #include "tool/service/sector_io.h"
 #include "tool/service/service_pipe.h"
 #include "tool/shell/tool_state.h"
 #include "tool/usage/explorer_windows.h"
 #include "tool/usage/process_scan.h"
 
-#include <shlobj.h>
 #include <string.h>
 
 #include <vector>
@@ -104,18 +104,6 @@ MessageCode localReadSector(const wchar_t* devicePath, LONG sector, void* out, s
     if (outSize < HEADER_SIZE) return MSG_BUFFER_TOO_SMALL;
     memcpy(out, buffer.data(), HEADER_SIZE);
     return MSG_OK;
-}
-
-void notifyDriveRemovedAndAdded(const wchar_t* driveArgument) {
-    wchar_t root[4] = L"?:\\";
-    root[0] = driveArgument[0];
-    sys().shChangeNotify(SHCNE_DRIVEREMOVED, SHCNF_PATHW, root, nullptr);
-    sys().shChangeNotify(SHCNE_DRIVEADD, SHCNF_PATHW, root, nullptr);
-}
-
-BOOL volumeControl(HANDLE volume, DWORD code) {
-    DWORD returned = 0;
-    return sys().deviceIoControl(volume, code, nullptr, 0, nullptr, 0, &returned, nullptr);
 }
 
 }  // namespace
@@ -227,7 +215,7 @@ int32_t getDiskNumber(const wchar_t* driveArgument) {
 BOOL flushVolume(const wchar_t* driveArgument) {
     closeExplorerWindowsOfDrive(driveArgument);
     if (serviceAvailable) return serviceFlushVolume(driveArgument) == MSG_OK;
-    notifyDriveRemovedAndAdded(driveArgument);
+    notifyDriveRemovedAndAdded(driveArgument[0]);
     for (int attempt = 0; attempt < kFlushAttempts; ++attempt) {
         if (myVolumeFlush(driveArgument)) return TRUE;
         sys().sleep(kFlushPauseMs);
@@ -243,8 +231,8 @@ BOOL myVolumeFlush(const wchar_t* driveArgument) {
     if (!volume) return FALSE;
     // A volume that cannot be locked has open files: dismounting it now would close them before
     // the user was asked. Only the user's choice to continue may force it off.
-    if (!volumeControl(volume.get(), FSCTL_LOCK_VOLUME)) return FALSE;
-    if (volumeControl(volume.get(), FSCTL_UNLOCK_VOLUME)) return TRUE;
+    if (!volumeControl(volume.get(), FSCTL_LOCK_VOLUME, nullptr, 0)) return FALSE;
+    if (volumeControl(volume.get(), FSCTL_UNLOCK_VOLUME, nullptr, 0)) return TRUE;
     sys().messageBoxW(nullptr, L"myVolumeFlush", nullptr, MB_ICONERROR | MB_SYSTEMMODAL);
-    return volumeControl(volume.get(), FSCTL_DISMOUNT_VOLUME);
+    return volumeControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0);
 }

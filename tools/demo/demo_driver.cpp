@@ -58,14 +58,18 @@ DWORD runOnce(const std::wstring& exe, const std::wstring& args, const char* sho
     return code;
 }
 
-// The keywords of the requests the service received, in order: "END, GDN, END, ...".
+// The keywords the service received, one connection after the other: "END; GDN END; ...".
 std::string requestKeywords(const FakeService& service) {
-    std::string keywords;
-    for (const std::string& request : service.requests()) {
-        if (!keywords.empty()) keywords += ", ";
-        keywords += request.size() >= 17 ? request.substr(14, 3) : "?";
+    std::vector<std::string> connections;
+    for (const FakeService::Message& m : service.log()) {
+        if (m.kind != FakeService::Message::Request) continue;
+        if (connections.size() < static_cast<size_t>(m.connection)) connections.resize(m.connection);
+        std::string& keywords = connections[m.connection - 1];
+        keywords += (keywords.empty() ? "" : " ") + (m.bytes.size() >= 17 ? m.bytes.substr(14, 3) : std::string("?"));
     }
-    return keywords;
+    std::string all;
+    for (const std::string& keywords : connections) all += (all.empty() ? "" : "; ") + keywords;
+    return all;
 }
 
 void runWithService() {
@@ -79,7 +83,8 @@ void runWithService() {
     DeleteFileW(L"E:\\autorun.inf");
     service.stop();
     printf("  the tool asked the service: %s\n", requestKeywords(service).c_str());
-    say("  (END alone is the availability probe; then the disk number, the partition style and the header sector)");
+    say("  (one connection each: END alone is the availability probe; then the disk number, the partition");
+    say("  style and the header sector, each closed by END)");
 
     say("7. The service does not know the drive's disk.");
     FakeService unknownDisk(L"[GDN]\r\nstatus=NG\r\nfield2=548\r\n");

@@ -1,0 +1,17 @@
+#include "tool/device/volume.h"
+
+#include "platform/system_calls.h"
+
+#include <shlobj.h>
+
+BOOL volumeControl(HANDLE volume, DWORD code, void* in, DWORD inSize) {
+    DWORD returned = 0;
+    return sys().deviceIoControl(volume, code, in, inSize, nullptr, 0, &returned, nullptr);
+}
+
+void notifyDriveRemovedAndAdded(wchar_t driveLetter) {
+    wchar_t root[4] = L"?:\\";
+    root[0] = driveLetter;
+    sys().shChangeNotify(SHCNE_DRIVEREMOVED, SHCNF_PATHW, root, nullptr);
+    sys().shChangeNotify(SHCNE_DRIVEADD, SHCNF_PATHW, root, nullptr);
+}
