@@ -94,14 +94,16 @@ int loadPinnedString(UINT id, wchar_t* buffer, size_t capacity) {
     HGLOBAL loaded = LoadResource(self, block);
     const WORD* p = loaded ? static_cast<const WORD*>(LockResource(loaded)) : nullptr;
     if (!p) return 0;
-    const WORD* end = p + SizeofResource(self, block) / sizeof(WORD);
+    // A block holds 16 strings, each its length followed by its units.
+    size_t units = SizeofResource(self, block) / sizeof(WORD);
+    size_t at = 0;
     for (UINT index = 0; index < (id & 15u); ++index) {
-        if (p >= end) return 0;
-        p += 1 + *p;
+        if (at >= units) return 0;
+        at += 1 + static_cast<size_t>(p[at]);
     }
-    if (p >= end || *p == 0 || p + 1 + *p > end) return 0;
-    size_t length = *p < capacity ? *p : capacity - 1;
-    for (size_t i = 0; i < length; ++i) buffer[i] = static_cast<wchar_t>(p[1 + i]);
+    if (at >= units || p[at] == 0 || p[at] > units - at - 1) return 0;
+    size_t length = p[at] < capacity ? p[at] : capacity - 1;
+    for (size_t i = 0; i < length; ++i) buffer[i] = static_cast<wchar_t>(p[at + 1 + i]);
     buffer[length] = 0;
     return static_cast<int>(length);
 }

@@ -106,6 +106,13 @@ HANDLE WINAPI simCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY
         SetLastError(device ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    // Opening a device for writing needs rights the tool does not ask for.
+    if (access & ~(GENERIC_READ | SYNCHRONIZE)) {
+        ADD_FAILURE() << "a device was opened for more than reading";
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    device->openAccess.push_back(access);
     g_openDevices.push_back({device, 0, true});
     ++m.openDeviceHandles;
     ++m.deviceOpens;

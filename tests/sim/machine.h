@@ -44,6 +44,7 @@ struct SimDevice {
     bool mediaRemovalSucceeds = true;
     bool ejectMediaSucceeds = true;
     // What was done to it.
+    std::vector<DWORD> openAccess;  // the access asked for at each open
     std::vector<ULONGLONG> readOffsets;
     int locks = 0, unlocks = 0, dismounts = 0, flushes = 0;
     int mediaRemovalRequests = 0, ejectMediaRequests = 0;

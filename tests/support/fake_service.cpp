@@ -229,3 +229,13 @@ bool FakeService::waitForClose(int connection) const {
         Sleep(20);
     }
 }
+
+std::vector<std::vector<std::string>> FakeService::requestsByConnection() const {
+    std::vector<std::vector<std::string>> connections;
+    for (const Message& m : log()) {
+        if (m.kind != Message::Request || m.connection < 1) continue;
+        if (connections.size() < static_cast<size_t>(m.connection)) connections.resize(static_cast<size_t>(m.connection));
+        connections[static_cast<size_t>(m.connection) - 1].push_back(m.bytes);
+    }
+    return connections;
+}

@@ -81,6 +81,9 @@ public:
     std::vector<Message> log() const;
     // The bytes of every whole message received, in the order they were logged.
     std::vector<std::string> requests() const;
+    // The whole messages of each connection in turn. Each connection is logged from its own
+    // thread, so across connections the log's order is not the order of the exchanges.
+    std::vector<std::vector<std::string>> requestsByConnection() const;
     std::string logText() const;
     // Waits, bounded, until the stand-in has seen the client of this connection close, for
     // the lines written after a client's last message; false if it never came.

@@ -83,9 +83,10 @@ TEST_F(DeviceDispatch, TheProductDriverGoesThroughTheServiceWhateverItAnswers) {
     FakeService service(L"[RD2]\r\nstatus=NG\r\nfield2=793\r\n[UDV]\r\nstatus=NG\r\nfield2=801\r\n");
     EXPECT_EQ(removeProductDriver(stick.diskId.c_str()), MSG_OK);
     service.stop();
-    EXPECT_EQ(service.requests(),
-              (std::vector<std::string>{request("RD2\x1fLumgatS\x1f" + narrow(stick.diskId) + "\x1flumagate664\x1f"),
-                                        kEnd, request("UDV\x1fLumgatS\x1flumagate664\x1f"), kEnd}));
+    EXPECT_EQ(service.requestsByConnection(),
+              (std::vector<std::vector<std::string>>{
+                  {request("RD2\x1fLumgatS\x1f" + narrow(stick.diskId) + "\x1flumagate664\x1f"), kEnd},
+                  {request("UDV\x1fLumgatS\x1flumagate664\x1f"), kEnd}}));
     expectMachineUntouched(machine, stick, "removeProductDriver");
 }
 

@@ -177,8 +177,12 @@ TEST(LocateDiskDevNode, DetailLongerThan1024BytesIsSkipped) {
 
 TEST(QueryDiskNumber, FromTheVolume) {
     SimulatedMachine machine;
-    addUsbStick(machine, L'E', 4);
+    SimDrive stick = addUsbStick(machine, L'E', 4);
     EXPECT_EQ(queryDiskNumber(L"E: "), 4);
+    EXPECT_EQ(machine.findDevice(L"\\\\.\\E:")->openAccess, std::vector<DWORD>{GENERIC_READ});
+    // The interface of the disk is asked with no access at all.
+    EXPECT_NE(locateDiskDevNode(4, DRIVE_REMOVABLE, stick.ntDeviceName.c_str()), 0u);
+    EXPECT_EQ(machine.findDevice(stick.diskInterfacePath)->openAccess, std::vector<DWORD>{0});
     EXPECT_EQ(queryDiskNumber(L"e: "), 4);
     EXPECT_EQ(queryDiskNumber(L"Q: "), -1);
 }

@@ -175,6 +175,25 @@ TEST_F(ServiceClient, SectionAnswersAndTheirAbsence) {
     }
 }
 
+TEST_F(ServiceClient, FlushWithTheServiceAsksItAndNotifiesNobody) {
+    SimulatedMachine machine;
+    SimDevice& volume = machine.addDevice(L"\\\\.\\E: ");
+    const std::string fls = request("FLS\x1fLumgatS\x1f" "E: \x1f");
+    {
+        FakeService service(L"[FLS]\r\nstatus=OK\r\n");
+        EXPECT_TRUE(flushVolume(L"E: "));
+        service.stop();
+        EXPECT_EQ(service.requests(), (std::vector<std::string>{fls, kEnd}));
+    }
+    {
+        FakeService service(L"[FLS]\r\nstatus=NG\r\nfield2=520\r\n");
+        EXPECT_FALSE(flushVolume(L"E: "));
+    }
+    EXPECT_TRUE(machine.shellNotifications.empty());
+    EXPECT_EQ(volume.locks, 0);
+    EXPECT_TRUE(machine.sleeps.empty());
+}
+
 struct HeaderCase {
     const char* name;
     const wchar_t* layout;

@@ -167,17 +167,6 @@ std::string message(const char* body) {
     return std::string("\x01" "Lumagate" "\x1f" "V2" "\x1f" "\x02") + body + "\x03";
 }
 
-// The requests of each connection in turn; connections may be logged interleaved.
-std::vector<std::vector<std::string>> requestsByConnection(const FakeService& service) {
-    std::vector<std::vector<std::string>> connections;
-    for (const FakeService::Message& m : service.log()) {
-        if (m.kind != FakeService::Message::Request) continue;
-        if (connections.size() < static_cast<size_t>(m.connection)) connections.resize(m.connection);
-        connections[m.connection - 1].push_back(m.bytes);
-    }
-    return connections;
-}
-
 TEST_F(Startup, WithTheServiceEveryStepAsksIt) {
     machine.userIsAdmin = FALSE;
     const std::string plain = plainHeader(0x4A8B7C6F, 0, 1);
@@ -195,7 +184,7 @@ TEST_F(Startup, WithTheServiceEveryStepAsksIt) {
         {message("GSL\x1fLumgatS\x1f\\\\.\\PHYSICALDRIVE2\x1f"), end},
         {message("SRD\x1fLumgatS\x1f\\\\.\\PHYSICALDRIVE2\x1f" "34\x1f" "512\x1f"), end},
     };
-    EXPECT_EQ(requestsByConnection(service), expected);
+    EXPECT_EQ(service.requestsByConnection(), expected);
     ASSERT_EQ(machine.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.messageBoxes[0].text, kGuardText);
     EXPECT_EQ(machine.deviceOpens, 0) << "no local disk access with the service";

@@ -36,6 +36,7 @@ TEST(MyVolumeFlush, LocksAndNeverForcesWhatItCouldNotLock) {
         volume.dismountSucceeds = c.dismount;
         EXPECT_EQ(myVolumeFlush(kDrive), c.expected) << c.name;
         EXPECT_EQ(volume.dismounts, c.dismounts) << c.name;
+        EXPECT_EQ(volume.openAccess, std::vector<DWORD>{GENERIC_READ}) << c.name;
         ASSERT_EQ(machine.messageBoxes.size(), c.box ? 1u : 0u) << c.name;
         if (c.box) {
             EXPECT_EQ(machine.messageBoxes[0].text, L"myVolumeFlush");

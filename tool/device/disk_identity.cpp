@@ -21,6 +21,15 @@ namespace {
 const DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 const DWORD kInterfaceDetailLimit = 1024;
 const DWORD kObjectNameBytes = 520;
+// No removal-relations list comes near this many units; a larger answer is not trusted.
+const ULONG kRelationListLimit = 1u << 20;
+
+// Windows checks these sizes; a packing mistake in the headers would make every call fail.
+#ifdef _WIN64
+static_assert(sizeof(SP_DEVINFO_DATA) == 32 && sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8, "x64 setup sizes");
+#else
+static_assert(sizeof(SP_DEVINFO_DATA) == 28 && sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 6, "x86 setup sizes");
+#endif
 
 // Device instance IDs compare without regard to A-Z case, and to nothing else.
 bool sameInstanceId(const wchar_t* a, const wchar_t* b) {
@@ -74,10 +83,16 @@ bool findVolumeInstanceId(const wchar_t* ntDeviceName, wchar_t (&volumeId)[INSTA
 // Whether a disk lists the volume among its removal relations.
 bool listsVolume(const wchar_t* diskId, const wchar_t* volumeId) {
     ULONG length = 0;
-    if (sys().cmGetDeviceIdListSizeW(&length, diskId, CM_GETIDLIST_FILTER_REMOVALRELATIONS) != CR_SUCCESS || length == 0)
+    if (sys().cmGetDeviceIdListSizeW(&length, diskId, CM_GETIDLIST_FILTER_REMOVALRELATIONS) != CR_SUCCESS ||
+        length == 0 || length > kRelationListLimit)
         return false;
     // One unit more than asked, so that a list without its final terminator still ends.
-    std::vector<wchar_t> list(static_cast<size_t>(length) + 1, 0);
+    std::vector<wchar_t> list;
+    try {
+        list.assign(static_cast<size_t>(length) + 1, 0);
+    } catch (...) {
+        return false;
+    }
     if (sys().cmGetDeviceIdListW(diskId, list.data(), length, CM_GETIDLIST_FILTER_REMOVALRELATIONS) != CR_SUCCESS)
         return false;
     for (const wchar_t* entry = list.data(); entry < list.data() + length && *entry; entry += wcslen(entry) + 1)
@@ -187,7 +202,7 @@ MessageCode identifyDisk(const wchar_t* driveArgument, DiskIdentity* record) {
     getDiskFriendlyName(record->diskInstanceId, record->friendlyName, FRIENDLY_NAME_CAPACITY);
     int32_t diskNumber = getDiskNumber(driveArgument);
     if (diskNumber < 0) return MSG_DISK_NOT_IDENTIFIED;
-    formatText(record->physicalDrivePath, 260, L"\\\\.\\PHYSICALDRIVE%d", diskNumber);
+    formatPhysicalDrivePath(record->physicalDrivePath, diskNumber);
     return MSG_OK;
 }
 

@@ -45,12 +45,15 @@ DWORD headerSectorFor(DWORD partitionStyle, DWORD bytesPerSector) {
     return kGptEntriesBytes / bytesPerSector + kGptEntriesFirstSector;
 }
 
+static_assert(sizeof(HEADER_PASS_PHRASE) - 1 == 22, "the header pass phrase has 22 characters");
+
 BOOL initSectorCipher(SectorCipher* cipher, const char* passPhrase, size_t length, uint32_t unitSize) {
+    // A context that was not built must decrypt nothing, not run on whatever the stack held.
+    ZeroMemory(cipher, sizeof(*cipher));
     if (length > kKeySize) return FALSE;
     unsigned char key[kKeySize];
     memset(key, HEADER_KEY_FILLER, sizeof(key));
     memcpy(key, passPhrase, length);
-    ZeroMemory(cipher, sizeof(*cipher));
     cipher->rounds = kAesRounds;
     BOOL ok = AES_set_encrypt_key(key, 256, &cipher->encryptSchedule) == 0 &&
               AES_set_decrypt_key(key, 256, &cipher->decryptSchedule) == 0;
@@ -79,7 +82,7 @@ MessageCode readProtectedAreaHeader(const wchar_t* devicePath, unsigned char* he
                                      HEADER_SIZE);
     if (read != MSG_OK) return read;
     SectorCipher cipher;
-    initSectorCipher(&cipher, HEADER_PASS_PHRASE, strlen(HEADER_PASS_PHRASE), HEADER_SIZE);
+    if (!initSectorCipher(&cipher, HEADER_PASS_PHRASE, strlen(HEADER_PASS_PHRASE), HEADER_SIZE)) return MSG_DISK_INFO;
     decryptSector(header, cipher, HEADER_CIPHER_UNIT);
     SecureZeroMemory(&cipher, sizeof(cipher));
     return MSG_OK;

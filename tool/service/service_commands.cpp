@@ -150,9 +150,8 @@ BOOL serviceFindProcessOnDrive(const wchar_t* driveArgument, wchar_t* nameOut) {
                                          SERVICE_CLIENT_TAG, driveArgument);
     char name[kProcessFieldSize];
     if (!serviceExchangeForField(request, length, name, sizeof(name))) return FALSE;
-    nameOut[0] = 0;
-    int n = MultiByteToWideChar(CP_ACP, 0, name, -1, nameOut, PROCESS_NAME_CAPACITY);
-    nameOut[n > 0 ? PROCESS_NAME_CAPACITY - 1 : 0] = 0;
+    // The field holds at most 259 bytes, so its conversion fits with its terminator.
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, nameOut, PROCESS_NAME_CAPACITY) == 0) nameOut[0] = 0;
     return TRUE;
 }
 

@@ -111,10 +111,8 @@ int32_t parseServiceNumber(const char* field) {
     bool negative = *field == '-';
     if (*field == '-' || *field == '+') ++field;
     int64_t value = 0;
-    for (; *field >= '0' && *field <= '9'; ++field) {
-        value = value * 10 + (*field - '0');
-        if (value > 0x80000000LL) value = 0x80000000LL;  // a 9-character field cannot get here
-    }
+    // Fields hold at most 9 characters, so the value always fits.
+    for (; *field >= '0' && *field <= '9'; ++field) value = value * 10 + (*field - '0');
     return static_cast<int32_t>(negative ? -value : value);
 }
 

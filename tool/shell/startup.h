@@ -8,5 +8,8 @@
 
 int runRemovalTool(HINSTANCE instance, const char* commandLine);
 
-// Keeps DLLs planted beside the executable (a user-writable folder) from ever loading.
+// Keeps DLLs loaded at run time to the system folder, so that one planted beside the executable
+// (a user-writable folder) does not load. Windows without SetDefaultDllDirectories (Vista and 7
+// before their loader update) still search the program's folder first; the programs therefore
+// import only DLLs that Windows loads from its own list of known DLLs.
 void restrictDllSearch();

@@ -60,15 +60,12 @@ DWORD runOnce(const std::wstring& exe, const std::wstring& args, const char* sho
 
 // The keywords the service received, one connection after the other: "END; GDN END; ...".
 std::string requestKeywords(const FakeService& service) {
-    std::vector<std::string> connections;
-    for (const FakeService::Message& m : service.log()) {
-        if (m.kind != FakeService::Message::Request) continue;
-        if (connections.size() < static_cast<size_t>(m.connection)) connections.resize(m.connection);
-        std::string& keywords = connections[m.connection - 1];
-        keywords += (keywords.empty() ? "" : " ") + (m.bytes.size() >= 17 ? m.bytes.substr(14, 3) : std::string("?"));
-    }
     std::string all;
-    for (const std::string& keywords : connections) all += (all.empty() ? "" : "; ") + keywords;
+    for (const std::vector<std::string>& connection : service.requestsByConnection()) {
+        if (!all.empty()) all += "; ";
+        for (size_t i = 0; i < connection.size(); ++i)
+            all += (i ? " " : "") + (connection[i].size() >= 17 ? connection[i].substr(14, 3) : std::string("?"));
+    }
     return all;
 }
 
