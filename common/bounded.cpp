@@ -163,3 +163,17 @@ size_t substituteText(wchar_t* dst, size_t capacity, const wchar_t* text,
     }
     return out.length();
 }
+
+bool equalsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
+    for (; foldAscii(*a) == foldAscii(*b); ++a, ++b)
+        if (*a == 0) return true;
+    return false;
+}
+
+bool equalsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+        if (a[i] == 0) return true;
+    }
+    return true;
+}

@@ -24,5 +24,12 @@ size_t formatNarrowV(char* dst, size_t capacity, const char* format, va_list arg
 size_t substituteText(wchar_t* dst, size_t capacity, const wchar_t* text,
                       const wchar_t* const* args, size_t argCount);
 
+// Folds A-Z only: instance IDs, drive letters and file names here are compared that way, never
+// by the user's locale.
+inline wchar_t foldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c; }
+bool equalsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b);
+// The same over at most `count` units.
+bool equalsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b, size_t count);
+
 template <size_t N> size_t copyText(wchar_t (&dst)[N], const wchar_t* src) { return copyText(dst, N, src); }
 template <size_t N> size_t appendText(wchar_t (&dst)[N], const wchar_t* src) { return appendText(dst, N, src); }

@@ -79,4 +79,25 @@ TEST(SubstituteText, FillsOnlyPlainPlaceholders) {
     EXPECT_STREQ(tiny, L"notepad.e");
 }
 
+struct FoldCase {
+    const wchar_t* a;
+    const wchar_t* b;
+    bool equal;
+};
+
+TEST(EqualsIgnoringAsciiCase, FoldsAToZOnly) {
+    const FoldCase cases[] = {
+        {L"USBSTOR\\Disk&Ven_X", L"usbstor\\disk&ven_x", true},
+        {L"Parvane.exe open", L"PARVANE.EXE OPEN", true},
+        {L"", L"", true},
+        {L"abc", L"abcd", false},
+        {L"abcd", L"abc", false},
+        {L"\x00C4", L"\x00E4", false},  // not A-Z: left alone
+        {L"[", L"{", false},             // 0x5B and 0x7B differ by the case bit but are no letters
+    };
+    for (const FoldCase& c : cases) EXPECT_EQ(equalsIgnoringAsciiCase(c.a, c.b), c.equal) << c.a;
+    EXPECT_TRUE(equalsIgnoringAsciiCase(L"e:\\x", L"E: ", 2));
+    EXPECT_FALSE(equalsIgnoringAsciiCase(L"e", L"E:", 2));
+}
+
 }  // namespace

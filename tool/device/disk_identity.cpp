@@ -32,14 +32,7 @@ static_assert(sizeof(SP_DEVINFO_DATA) == 28 && sizeof(SP_DEVICE_INTERFACE_DETAIL
 #endif
 
 // Device instance IDs compare without regard to A-Z case, and to nothing else.
-bool sameInstanceId(const wchar_t* a, const wchar_t* b) {
-    for (; *a && *b; ++a, ++b) {
-        wchar_t x = (*a >= L'A' && *a <= L'Z') ? *a + 32 : *a;
-        wchar_t y = (*b >= L'A' && *b <= L'Z') ? *b + 32 : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
+bool sameInstanceId(const wchar_t* a, const wchar_t* b) { return equalsIgnoringAsciiCase(a, b); }
 
 // Walks the devices of a set in enumeration order until the visitor returns false.
 typedef std::function<bool(HDEVINFO, SP_DEVINFO_DATA&, const wchar_t* instanceId)> DeviceVisitor;

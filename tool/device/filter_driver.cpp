@@ -1,5 +1,6 @@
 #include "tool/device/filter_driver.h"
 
+#include "common/bounded.h"
 #include "common/environment.h"
 #include "common/product_contract.h"
 #include "platform/owners.h"
@@ -21,14 +22,6 @@ namespace {
 const size_t kListPaddingUnits = 2;
 
 enum class ListRead { Absent, Read, Failed };
-
-wchar_t foldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c; }
-
-bool sameIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
-    for (; foldAscii(*a) == foldAscii(*b); ++a, ++b)
-        if (*a == 0) return true;
-    return false;
-}
 
 // Reads a REG_MULTI_SZ property; bytes is what the read returned, never more than was allocated.
 ListRead readFilterList(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, std::vector<wchar_t>* units,
@@ -72,7 +65,7 @@ size_t removeEntries(wchar_t* units, size_t length, const wchar_t* name) {
     size_t pos = 0;
     while (units[pos] != 0) {
         size_t entry = wcslen(units + pos) + 1;
-        if (sameIgnoringAsciiCase(units + pos, name)) {
+        if (equalsIgnoringAsciiCase(units + pos, name)) {
             memmove(units + pos, units + pos + entry, (length - pos - entry) * sizeof(wchar_t));
             length -= entry;
         } else {

@@ -15,16 +15,6 @@ const ExpectedEntry kExpected[] = {
     {L"shell\\usbClose\\command", L"Parvane.exe"},
 };
 
-// Only A to Z fold: the entries are plain ASCII, and no locale may make other letters equal.
-bool equalsAsciiNoCase(const wchar_t* a, const wchar_t* b) {
-    for (; *a && *b; ++a, ++b) {
-        wchar_t x = (*a >= L'A' && *a <= L'Z') ? *a + 32 : *a;
-        wchar_t y = (*b >= L'A' && *b <= L'Z') ? *b + 32 : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
 }  // namespace
 
 BOOL isAutorunIntact(const wchar_t* driveArgument) {
@@ -34,7 +24,7 @@ BOOL isAutorunIntact(const wchar_t* driveArgument) {
     for (const ExpectedEntry& entry : kExpected) {
         wchar_t value[TEXT_CAPACITY] = L"";
         GetPrivateProfileStringW(L"autorun", entry.key, L"", value, TEXT_CAPACITY, path);
-        if (value[0] && !equalsAsciiNoCase(value, entry.value)) return FALSE;
+        if (value[0] && !equalsIgnoringAsciiCase(value, entry.value)) return FALSE;
     }
     return TRUE;
 }

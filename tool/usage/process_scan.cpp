@@ -134,15 +134,7 @@ void readProcessStrings(HANDLE process, const void* pebAddress, ProcessSnapshot&
 // The first two units of path are the drive's letter and colon. Only A-Z and a-z are folded:
 // drive letters are nothing else, and the comparison must not depend on the user's locale.
 bool isOnDrive(const wchar_t* path, const wchar_t* driveArgument) {
-    for (int i = 0; i < 2; ++i) {
-        wchar_t a = path[i];
-        wchar_t b = driveArgument[i];
-        if (a == 0) return false;
-        if (a >= L'a' && a <= L'z') a = static_cast<wchar_t>(a - L'a' + L'A');
-        if (b >= L'a' && b <= L'z') b = static_cast<wchar_t>(b - L'a' + L'A');
-        if (a != b) return false;
-    }
-    return true;
+    return path[0] != 0 && equalsIgnoringAsciiCase(path, driveArgument, 2);
 }
 
 // Walks the list in the system's order: the first process on the drive is the one named.
