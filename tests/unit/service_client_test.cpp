@@ -206,6 +206,7 @@ TEST_F(ServiceClient, HeaderThroughTheService) {
     const HeaderCase cases[] = {
         {"MBR", L"[GPS]\r\ndword=0\r\n", "3"},
         {"GPT 512", L"[GPS]\r\ndword=1\r\n[GSL]\r\ndword=512\r\n", "34"},
+        {"GPT 2048", L"[GPS]\r\ndword=1\r\n[GSL]\r\ndword=2048\r\n", "10"},
         {"GPT 4096", L"[GPS]\r\ndword=1\r\n[GSL]\r\ndword=4096\r\n", "6"},
     };
     for (const HeaderCase& c : cases) {
