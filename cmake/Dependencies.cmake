@@ -17,7 +17,9 @@ add_library(deps_crypto STATIC IMPORTED GLOBAL)
 set_target_properties(deps_crypto PROPERTIES
   IMPORTED_LOCATION ${PARVANE_OPENSSL_PREFIX}/lib/libcrypto.a
   INTERFACE_INCLUDE_DIRECTORIES ${PARVANE_OPENSSL_PREFIX}/include
-  INTERFACE_LINK_LIBRARIES "ws2_32;crypt32;bcrypt;advapi32;user32")
+  # The single-block AES calls: far smaller than the EVP layer, which the launcher's size needs.
+  INTERFACE_COMPILE_DEFINITIONS OPENSSL_API_COMPAT=10101
+  INTERFACE_LINK_LIBRARIES "ws2_32;crypt32;advapi32;user32")
 
 # IsUserAnAdmin is imported from shell32 by its ordinal, 680: the name is not exported by
 # every shell32 the tool may meet. A small import library says so.

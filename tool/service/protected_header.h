@@ -6,7 +6,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define OPENSSL_API_COMPAT 10101
 #include <openssl/aes.h>
 
 enum : MessageCode { MSG_DISK_INFO = 516 };
