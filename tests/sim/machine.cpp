@@ -51,6 +51,9 @@ DWORD WINAPI simGetTickCount(void) { return SimulatedMachine::current().now; }
 void WINAPI simSleep(DWORD ms) {
     SimulatedMachine::current().sleeps.push_back(ms);
     SimulatedMachine::current().now += ms;
+    // Virtual time passes at once, but real peers (a service stand-in making its next pipe
+    // instance) still need a moment of real time between two tries.
+    Sleep(1);
 }
 
 int WINAPI simMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {

@@ -30,7 +30,9 @@ TEST(AutorunGuard, ComparesBothEntriesWhole) {
     };
     for (const GuardCase& c : cases) {
         DeleteFileW(kAutorun);
-        if (c.content) ASSERT_TRUE(writeUnicodeFile(kAutorun, c.content));
+        if (c.content) {
+            ASSERT_TRUE(writeUnicodeFile(kAutorun, c.content));
+        }
         EXPECT_EQ(isAutorunIntact(L"E: "), c.intact) << c.name;
         EXPECT_EQ(isAutorunIntact(L"e: "), c.intact) << c.name << " (lower-case drive)";
     }
