@@ -1,10 +1,10 @@
 #include "tool/device/device_restart.h"
 
-#include "common/bounded.h"
 #include "common/product_contract.h"
 #include "platform/owners.h"
 #include "platform/system_calls.h"
 #include "tool/device/disk_identity.h"
+#include "tool/device/volume.h"
 #include "tool/service/sector_io.h"
 #include "tool/service/service_commands.h"
 #include "tool/shell/tool_state.h"
@@ -120,8 +120,8 @@ MessageCode waitForDiskArrival(const wchar_t* diskInstanceId) {
 }
 
 BOOL driverReportsVersion5(const wchar_t* driveArgument) {
-    wchar_t path[8];
-    formatText(path, ARRAYSIZE(path), L"\\\\.\\%c:", driveArgument[0]);
+    wchar_t path[VOLUME_PATH_CAPACITY];
+    formatVolumePath(path, driveArgument[0]);
     CSectorIO volume;
     if (!volume.open(path, GENERIC_READ)) return FALSE;
     DWORD version = 0;

@@ -9,6 +9,7 @@
 #include "common/bounded.h"
 #include "platform/owners.h"
 #include "platform/system_calls.h"
+#include "tool/device/volume.h"
 #include "tool/service/service_commands.h"
 
 #include <string.h>
@@ -159,8 +160,8 @@ LONG deviceNumberOf(const wchar_t* devicePath, DWORD access) {
 }  // namespace
 
 int32_t queryDiskNumber(const wchar_t* driveArgument) {
-    wchar_t path[8] = L"\\\\.\\?:";
-    path[4] = driveArgument[0];
+    wchar_t path[VOLUME_PATH_CAPACITY];
+    formatVolumePath(path, driveArgument[0]);
     return deviceNumberOf(path, GENERIC_READ);
 }
 

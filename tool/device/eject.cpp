@@ -16,7 +16,6 @@ const int kForceAttempts = 25;
 const DWORD kForcePauseMs = 200;
 const DWORD kNtNameCapacity = 260;
 const ULONG kVetoNameCapacity = 260;
-const size_t kVolumePathCapacity = 64;
 const DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // The tool is a GUI program: unless someone redirected it, there is no standard output, and
@@ -42,8 +41,8 @@ void reportRefusal(CONFIGRET result, const wchar_t* vetoName) {
 // Access 0 asks for no data, only the device's answers: that is open to users without
 // administrator rights, which the regular removal must not need.
 MessageCode readVolumeDeviceNumber(wchar_t letter, LONG* number) {
-    wchar_t path[8] = L"\\\\.\\?:";
-    path[4] = letter;
+    wchar_t path[VOLUME_PATH_CAPACITY];
+    formatVolumePath(path, letter);
     UniqueDevice volume(sys().createFileW(path, 0, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!volume) return MSG_EJECT_VOLUME_NOT_OPENED;
     STORAGE_DEVICE_NUMBER answer;
@@ -105,8 +104,8 @@ MessageCode ejectDrive(wchar_t driveLetter) {
 }
 
 BOOL dismountAndEjectMedia(const wchar_t* driveArgument) {
-    wchar_t path[kVolumePathCapacity];
-    formatText(path, kVolumePathCapacity, L"\\\\.\\%c:", driveArgument[0]);
+    wchar_t path[VOLUME_PATH_CAPACITY];
+    formatVolumePath(path, driveArgument[0]);
     UniqueDevice volume(sys().createFileW(path, GENERIC_READ, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!volume) return FALSE;
     if (!volumeControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0)) return FALSE;

@@ -1,8 +1,13 @@
 #include "tool/device/volume.h"
 
+#include "common/bounded.h"
 #include "platform/system_calls.h"
 
 #include <shlobj.h>
+
+void formatVolumePath(wchar_t (&path)[VOLUME_PATH_CAPACITY], wchar_t driveLetter) {
+    formatText(path, VOLUME_PATH_CAPACITY, L"\\\\.\\%c:", driveLetter);
+}
 
 BOOL volumeControl(HANDLE volume, DWORD code, void* in, DWORD inSize) {
     DWORD returned = 0;

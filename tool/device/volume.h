@@ -2,6 +2,11 @@
 #pragma once
 #include "platform/win.h"
 
+enum : size_t { VOLUME_PATH_CAPACITY = 8 };
+
+// "\\.\X:", the volume device of a drive letter.
+void formatVolumePath(wchar_t (&path)[VOLUME_PATH_CAPACITY], wchar_t driveLetter);
+
 // A control request without output to a device opened through the seam.
 BOOL volumeControl(HANDLE volume, DWORD code, void* in, DWORD inSize);
 // Tells the shell the drive went and came back: programs that watch the shell let go of a
