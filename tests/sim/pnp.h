@@ -35,11 +35,17 @@ struct SimNode {
     std::vector<SimInterface> interfaces;
     std::vector<std::wstring> removalRelations;
     std::map<DWORD, SimProperty> properties;  // SPDRP_* -> value
+    // Every SetupDiSetDeviceRegistryPropertyW, with data or deleting; a refused one changes nothing.
+    int propertyWrites = 0, propertyDeletions = 0;
+    bool propertyWritesRefused = false;  // refused with ERROR_ACCESS_DENIED, as for a user
     std::map<std::wstring, std::wstring> hardwareKeyValues;
     bool hardwareKeyOpens = true;
     // The class installer's answers, one per call in order; the last one repeats.
     std::vector<InstallerOutcome> installerOutcomes{InstallerOutcome::Succeeds};
-    // The eject request's answer.
+    // Whether its bus reports it removable (a USB device on an external port) or not (a
+    // controller, an internal disk). Only a removable node can be ejected.
+    bool removable = false;
+    // The eject request's answer once Windows itself has nothing against it.
     CONFIGRET ejectResult = CR_SUCCESS;
     PNP_VETO_TYPE vetoType = PNP_VetoTypeUnknown;
     std::wstring vetoName;
@@ -68,6 +74,8 @@ public:
     void setString(int index, DWORD property, const std::wstring& value);
     // A REG_MULTI_SZ written out as Windows stores it: each entry terminated, then one more.
     void setMultiString(int index, DWORD property, const std::vector<std::wstring>& entries);
+    // A value stored exactly as given, terminators or not, as Windows lets a program store it.
+    void setRawProperty(int index, DWORD property, DWORD type, const std::wstring& units);
     std::vector<std::wstring> multiString(int index, DWORD property) const;  // entries as stored
     bool hasProperty(int index, DWORD property) const;
 

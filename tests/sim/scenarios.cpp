@@ -32,13 +32,28 @@ void addVolume(SimulatedMachine& machine, SimDrive& drive, int parent, UINT driv
     std::wstring letter(1, drive.letter);
     pnp.dosDevices[letter + L":"] = ntName;
     pnp.driveTypes[letter + L":\\"] = driveType;
-    machine.addDevice(L"\\\\.\\" + letter + L":").deviceNumber = drive.diskNumber;
+    SimDevice& volume = machine.addDevice(L"\\\\.\\" + letter + L":");
+    volume.deviceNumber = drive.diskNumber;
+    volume.node = drive.volume;
 }
 
 void addDiskInterface(SimulatedMachine& machine, SimDrive& drive, const GUID& interfaceClass, const wchar_t* kind) {
     drive.diskInterfacePath = std::wstring(L"\\\\?\\") + kind + L"#" + std::to_wstring(drive.diskNumber) + L"#{iface}";
     machine.pnp.node(drive.disk).interfaces.push_back({interfaceClass, drive.diskInterfacePath});
-    machine.addDevice(drive.diskInterfacePath).deviceNumber = drive.diskNumber;
+    SimDevice& disk = machine.addDevice(drive.diskInterfacePath);
+    disk.deviceNumber = drive.diskNumber;
+    disk.node = drive.disk;
+}
+
+void addPhysicalDrive(SimulatedMachine& machine, const SimDrive& drive) {
+    machine.addDevice(numbered(L"\\\\.\\PHYSICALDRIVE", drive.diskNumber)).node = drive.disk;
+}
+
+// A device on an external USB port: its hub reports it removable.
+int addUsbDevice(SimPnp& pnp, const std::wstring& id, int hub) {
+    int device = pnp.addNode(id, hub);
+    pnp.node(device).removable = true;
+    return device;
 }
 
 SimDrive newDrive(wchar_t letter, LONG number) {
@@ -56,7 +71,7 @@ SimDrive addUsbStick(SimulatedMachine& machine, wchar_t letter, LONG diskNumber)
     drive.hub = usbHub(pnp);
     drive.controller = pnp.node(drive.hub).parent;
     drive.parentId = numbered(L"USB\\VID_0BDA&PID_0109\\STRAVIO000", diskNumber);
-    drive.usbDevice = pnp.addNode(drive.parentId, drive.hub);
+    drive.usbDevice = addUsbDevice(pnp, drive.parentId, drive.hub);
     drive.diskId = numbered(L"USBSTOR\\DISK&VEN_STRAVIO&PROD_SECURE_DRIVE&REV_1.00\\STRAVIO000", diskNumber) + L"&0";
     drive.disk = pnp.addNode(drive.diskId, drive.usbDevice);
     pnp.setString(drive.disk, SPDRP_FRIENDLYNAME, L"Stravio Secure Drive USB Device");
@@ -65,7 +80,7 @@ SimDrive addUsbStick(SimulatedMachine& machine, wchar_t letter, LONG diskNumber)
     addDiskInterface(machine, drive, GUID_DEVINTERFACE_DISK, L"usbstor#disk");
     addVolume(machine, drive, volumeManager(pnp), DRIVE_REMOVABLE, numbered(L"\\Device\\HarddiskVolume", diskNumber + 4));
     pnp.node(drive.disk).removalRelations.push_back(drive.volumeId);
-    machine.addDevice(numbered(L"\\\\.\\PHYSICALDRIVE", diskNumber));
+    addPhysicalDrive(machine, drive);
     return drive;
 }
 
@@ -74,12 +89,12 @@ SimDrive addMediumWithVolumeUnderDisk(SimulatedMachine& machine, wchar_t letter,
     SimDrive drive = newDrive(letter, diskNumber);
     drive.hub = usbHub(pnp);
     drive.parentId = numbered(L"USB\\VID_058F&PID_6387\\MEDIUM000", diskNumber);
-    drive.usbDevice = pnp.addNode(drive.parentId, drive.hub);
+    drive.usbDevice = addUsbDevice(pnp, drive.parentId, drive.hub);
     drive.diskId = numbered(L"USBSTOR\\DISK&VEN_GENERIC&PROD_FLASH_DISK&REV_8.07\\MEDIUM000", diskNumber) + L"&0";
     drive.disk = pnp.addNode(drive.diskId, drive.usbDevice);
     addDiskInterface(machine, drive, GUID_DEVINTERFACE_DISK, L"usbstor#disk");
     addVolume(machine, drive, drive.disk, DRIVE_REMOVABLE, numbered(L"\\Device\\HarddiskVolume", diskNumber + 4));
-    machine.addDevice(numbered(L"\\\\.\\PHYSICALDRIVE", diskNumber));
+    addPhysicalDrive(machine, drive);
     return drive;
 }
 
@@ -88,7 +103,7 @@ SimDrive addCardReader(SimulatedMachine& machine, wchar_t letter, LONG diskNumbe
     SimDrive drive = newDrive(letter, diskNumber);
     drive.hub = usbHub(pnp);
     drive.parentId = L"USB\\VID_05E3&PID_0751\\000000000001";
-    drive.usbDevice = pnp.addNode(drive.parentId, drive.hub);
+    drive.usbDevice = addUsbDevice(pnp, drive.parentId, drive.hub);
     // The empty slot comes first and lists no volume.
     int emptySlot = pnp.addNode(L"USBSTOR\\DISK&VEN_GENERIC&PROD_SD_MMC&REV_1.00\\000000000001&0", drive.usbDevice);
     pnp.setString(emptySlot, SPDRP_FRIENDLYNAME, L"Generic SD/MMC USB Device");
@@ -98,7 +113,25 @@ SimDrive addCardReader(SimulatedMachine& machine, wchar_t letter, LONG diskNumbe
     addDiskInterface(machine, drive, GUID_DEVINTERFACE_DISK, L"usbstor#disk");
     addVolume(machine, drive, volumeManager(pnp), DRIVE_REMOVABLE, numbered(L"\\Device\\HarddiskVolume", diskNumber + 4));
     pnp.node(drive.disk).removalRelations.push_back(drive.volumeId);
-    machine.addDevice(numbered(L"\\\\.\\PHYSICALDRIVE", diskNumber));
+    addPhysicalDrive(machine, drive);
+    return drive;
+}
+
+SimDrive addInternalDisk(SimulatedMachine& machine, wchar_t letter, LONG diskNumber) {
+    SimPnp& pnp = machine.pnp;
+    SimDrive drive = newDrive(letter, diskNumber);
+    int controller = pnp.find(L"PCI\\VEN_8086&DEV_1E03&SUBSYS_00000000&REV_04\\3&11583659&0&FA");
+    if (controller < 0) controller = pnp.addNode(L"PCI\\VEN_8086&DEV_1E03&SUBSYS_00000000&REV_04\\3&11583659&0&FA", 0);
+    drive.controller = controller;
+    drive.usbDevice = controller;
+    drive.parentId = pnp.node(controller).instanceId;
+    drive.diskId = numbered(L"SCSI\\DISK&VEN_&PROD_ST1000DM010-2EP1\\4&2C8D1F3A&0&00000", diskNumber);
+    drive.disk = pnp.addNode(drive.diskId, controller);
+    pnp.setString(drive.disk, SPDRP_FRIENDLYNAME, L"ST1000DM010-2EP102");
+    addDiskInterface(machine, drive, GUID_DEVINTERFACE_DISK, L"scsi#disk");
+    addVolume(machine, drive, volumeManager(pnp), DRIVE_FIXED, numbered(L"\\Device\\HarddiskVolume", diskNumber + 4));
+    pnp.node(drive.disk).removalRelations.push_back(drive.volumeId);
+    addPhysicalDrive(machine, drive);
     return drive;
 }
 
@@ -121,7 +154,7 @@ SimDrive addFloppy(SimulatedMachine& machine, wchar_t letter, LONG deviceNumber)
     SimDrive drive = newDrive(letter, deviceNumber);
     drive.hub = usbHub(pnp);
     drive.parentId = L"USB\\VID_0644&PID_0000\\5&3A1B2C3D&0&2";
-    drive.usbDevice = pnp.addNode(drive.parentId, drive.hub);
+    drive.usbDevice = addUsbDevice(pnp, drive.parentId, drive.hub);
     drive.diskId = L"USB\\VID_0644&PID_0000&MI_00\\6&1F2E3D4C&0&0000";
     drive.disk = pnp.addNode(drive.diskId, drive.usbDevice);
     addDiskInterface(machine, drive, GUID_DEVINTERFACE_FLOPPY, L"fdc#floppy");
