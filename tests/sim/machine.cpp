@@ -34,15 +34,7 @@ void WINAPI simGetNativeSystemInfo(SYSTEM_INFO* info) {
     info->dwNumberOfProcessors = 2;
 }
 
-BOOL WINAPI simIsWow64Process(HANDLE, PBOOL wow64) {
-    if (!wow64) return FALSE;
-    *wow64 = SimulatedMachine::current().processIsWow64();
-    return TRUE;
-}
-
 FARPROC WINAPI simGetProcAddress(HMODULE module, LPCSTR name) {
-    if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && lstrcmpA(name, "IsWow64Process") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&simIsWow64Process));
     if (HIWORD(reinterpret_cast<ULONG_PTR>(name)) != 0 && lstrcmpA(name, "GetNativeSystemInfo") == 0) {
         if (!SimulatedMachine::current().hasGetNativeSystemInfo) {
             SetLastError(ERROR_PROC_NOT_FOUND);

@@ -94,8 +94,10 @@ public:
     int openDeviceHandles = 0;  // the tool's own
     int deviceOpens = 0;
 
-    // The process the machine serves: a 32-bit one on 64-bit Windows runs under WOW64.
-    WORD processArchitecture = sizeof(void*) == 4 ? PROCESSOR_ARCHITECTURE_INTEL : PROCESSOR_ARCHITECTURE_AMD64;
+    // The process the machine serves: a 32-bit one on 64-bit Windows runs under WOW64, and the
+    // class installer refuses it. Both builds of the tests start as a process of the native
+    // architecture, so that the same tests hold for both; a test sets it to be the 32-bit build.
+    WORD processArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
     bool processIsWow64() const;
 
     // Another program's open handle on a device, as a program holding a file on the drive has
