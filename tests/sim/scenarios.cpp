@@ -6,6 +6,12 @@ namespace {
 
 std::wstring numbered(const wchar_t* prefix, LONG n) { return prefix + std::to_wstring(n); }
 
+// A node under the root that several drives share, added once per machine.
+int sharedRootNode(SimPnp& pnp, const wchar_t* id) {
+    int node = pnp.find(id);
+    return node >= 0 ? node : pnp.addNode(id, 0);
+}
+
 // The buses every removable drive here hangs under, added once per machine.
 int usbHub(SimPnp& pnp) {
     int hub = pnp.find(L"USB\\ROOT_HUB30\\4&2A3B1C&0&0");
@@ -14,10 +20,7 @@ int usbHub(SimPnp& pnp) {
     return pnp.addNode(L"USB\\ROOT_HUB30\\4&2A3B1C&0&0", controller);
 }
 
-int volumeManager(SimPnp& pnp) {
-    int manager = pnp.find(L"ROOT\\VOLMGR\\0000");
-    return manager >= 0 ? manager : pnp.addNode(L"ROOT\\VOLMGR\\0000", 0);
-}
+int volumeManager(SimPnp& pnp) { return sharedRootNode(pnp, L"ROOT\\VOLMGR\\0000"); }
 
 // The volume behind the letter: its node, DOS device, drive type and openable device.
 void addVolume(SimulatedMachine& machine, SimDrive& drive, int parent, UINT driveType, const std::wstring& ntName) {
@@ -120,8 +123,7 @@ SimDrive addCardReader(SimulatedMachine& machine, wchar_t letter, LONG diskNumbe
 SimDrive addInternalDisk(SimulatedMachine& machine, wchar_t letter, LONG diskNumber) {
     SimPnp& pnp = machine.pnp;
     SimDrive drive = newDrive(letter, diskNumber);
-    int controller = pnp.find(L"PCI\\VEN_8086&DEV_1E03&SUBSYS_00000000&REV_04\\3&11583659&0&FA");
-    if (controller < 0) controller = pnp.addNode(L"PCI\\VEN_8086&DEV_1E03&SUBSYS_00000000&REV_04\\3&11583659&0&FA", 0);
+    int controller = sharedRootNode(pnp, L"PCI\\VEN_8086&DEV_1E03&SUBSYS_00000000&REV_04\\3&11583659&0&FA");
     drive.controller = controller;
     drive.usbDevice = controller;
     drive.parentId = pnp.node(controller).instanceId;
@@ -138,8 +140,7 @@ SimDrive addInternalDisk(SimulatedMachine& machine, wchar_t letter, LONG diskNum
 SimDrive addCdRom(SimulatedMachine& machine, wchar_t letter, LONG deviceNumber) {
     SimPnp& pnp = machine.pnp;
     SimDrive drive = newDrive(letter, deviceNumber);
-    int ide = pnp.find(L"PCIIDE\\IDECHANNEL\\4&1B2C3D4E&0&1");
-    if (ide < 0) ide = pnp.addNode(L"PCIIDE\\IDECHANNEL\\4&1B2C3D4E&0&1", 0);
+    int ide = sharedRootNode(pnp, L"PCIIDE\\IDECHANNEL\\4&1B2C3D4E&0&1");
     drive.usbDevice = ide;
     drive.parentId = pnp.node(ide).instanceId;
     drive.diskId = numbered(L"IDE\\CDROMHL-DT-ST_DVDRAM_GH24NSD1\\5&2E3F4A5B&0&1.0.", deviceNumber);
