@@ -2,8 +2,10 @@
 // interfaces, removal relations and registry properties; device sets; the class installer;
 // presence that follows a disable or enable on the virtual clock; ejection with vetoes; the
 // service control manager. It keeps Windows' documented contracts (size queries that fail with
-// ERROR_INSUFFICIENT_BUFFER, CR_* results, cbSize checks) and counts every set, key and
-// service handle it hands out, so that a leak fails the test.
+// ERROR_INSUFFICIENT_BUFFER, CR_* results, cbSize checks) and refuses what Windows refuses: the
+// eject of a node that is not removable or whose devices have open handles, and the class
+// installer for a 32-bit process on 64-bit Windows (ERROR_IN_WOW64). It counts every set, key,
+// service handle and property write it sees, so that a leak or a missing write fails the test.
 #pragma once
 #include "platform/win.h"
 
