@@ -48,9 +48,12 @@ FARPROC WINAPI simGetProcAddress(HMODULE module, LPCSTR name) {
 BOOL WINAPI simIsUserAnAdmin(void) { return SimulatedMachine::current().userIsAdmin; }
 DWORD WINAPI simGetTickCount(void) { return SimulatedMachine::current().now; }
 
+void applyScheduledCloses();
+
 void WINAPI simSleep(DWORD ms) {
     SimulatedMachine::current().sleeps.push_back(ms);
     SimulatedMachine::current().now += ms;
+    applyScheduledCloses();
     // Virtual time passes at once, but real peers (a service stand-in making its next pipe
     // instance) still need a moment of real time between two tries.
     Sleep(1);
@@ -81,14 +84,18 @@ struct OpenDevice {
     SimDevice* device;
     ULONGLONG position;
     bool open;
+    DWORD access, share;
+    bool program;  // another program's handle, not the tool's
+    bool locks;    // holds the device's lock
 };
 std::vector<OpenDevice> g_openDevices;
+std::vector<std::pair<DWORD, int>> g_scheduledCloses;  // (tick, held handle)
 
 SimDevice* deviceOf(HANDLE h, OpenDevice** state = nullptr) {
     ULONG_PTR v = reinterpret_cast<ULONG_PTR>(h);
     if (v < kDeviceHandleBase || v >= kDeviceHandleBase + 4 * g_openDevices.size() || (v & 3)) return nullptr;
     OpenDevice& d = g_openDevices[(v - kDeviceHandleBase) / 4];
-    if (!d.open) return nullptr;
+    if (!d.open || d.program) return nullptr;
     if (state) *state = &d;
     return d.device;
 }
@@ -97,6 +104,57 @@ bool isDevicePath(LPCWSTR path) {
     // "\\.\" names devices; "\\?\" is how device interfaces name theirs.
     bool device = path && (wcsncmp(path, L"\\\\.\\", 4) == 0 || wcsncmp(path, L"\\\\?\\", 4) == 0);
     return device && _wcsnicmp(path + 4, L"pipe\\", 5) != 0;
+}
+
+void closeOpen(OpenDevice& d) {
+    d.open = false;
+    d.locks = false;
+}
+
+// Programs close their files when the virtual clock says so.
+void applyScheduledCloses() {
+    DWORD tick = SimulatedMachine::current().now;
+    std::vector<std::pair<DWORD, int>> later;
+    for (const auto& close : g_scheduledCloses) {
+        if (static_cast<LONG>(tick - close.first) >= 0) closeOpen(g_openDevices[static_cast<size_t>(close.second)]);
+        else later.push_back(close);
+    }
+    g_scheduledCloses.swap(later);
+}
+
+// Only access to the data takes part in sharing; an open for access 0 only asks the device questions.
+bool readsData(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA | GENERIC_EXECUTE | FILE_EXECUTE)) != 0; }
+bool writesData(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0; }
+
+// CreateFileW's rule: a new open must allow what every open handle does, and every open
+// handle must allow what the new one asks for. ERROR_SUCCESS when the open may go ahead.
+DWORD admitOpen(const SimDevice* device, DWORD access, DWORD share) {
+    applyScheduledCloses();
+    for (const OpenDevice& other : g_openDevices) {
+        if (!other.open || other.device != device) continue;
+        if (other.locks) return ERROR_ACCESS_DENIED;
+        // A handle without access to the data takes no part in sharing, either way.
+        if (!readsData(other.access) && !writesData(other.access)) continue;
+        bool conflict = (readsData(access) && !(other.share & FILE_SHARE_READ)) ||
+                        (writesData(access) && !(other.share & FILE_SHARE_WRITE)) ||
+                        (readsData(other.access) && !(share & FILE_SHARE_READ)) ||
+                        (writesData(other.access) && !(share & FILE_SHARE_WRITE));
+        if (conflict) return ERROR_SHARING_VIOLATION;
+    }
+    return ERROR_SUCCESS;
+}
+
+size_t addOpen(SimDevice* device, DWORD access, DWORD share, bool program) {
+    g_openDevices.push_back({device, 0, true, access, share, program, false});
+    return g_openDevices.size() - 1;
+}
+
+int otherOpensOf(const SimDevice* device, const OpenDevice* except) {
+    applyScheduledCloses();
+    int count = 0;
+    for (const OpenDevice& other : g_openDevices)
+        if (other.open && other.device == device && &other != except) ++count;
+    return count;
 }
 
 HANDLE WINAPI simCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -115,11 +173,16 @@ HANDLE WINAPI simCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    DWORD refusal = admitOpen(device, access, share);
+    if (refusal != ERROR_SUCCESS) {
+        SetLastError(refusal);
+        return INVALID_HANDLE_VALUE;
+    }
     device->openAccess.push_back(access);
-    g_openDevices.push_back({device, 0, true});
+    size_t index = addOpen(device, access, share, false);
     ++m.openDeviceHandles;
     ++m.deviceOpens;
-    return reinterpret_cast<HANDLE>(kDeviceHandleBase + 4 * (g_openDevices.size() - 1));
+    return reinterpret_cast<HANDLE>(kDeviceHandleBase + 4 * index);
 }
 
 BOOL WINAPI simCloseHandle(HANDLE h) {
@@ -129,8 +192,42 @@ BOOL WINAPI simCloseHandle(HANDLE h) {
             abort();  // a simulated handle closed twice
         return realSystemCalls().closeHandle(h);
     }
-    state->open = false;
+    closeOpen(*state);
     --SimulatedMachine::current().openDeviceHandles;
+    return TRUE;
+}
+
+// The lock is refused while any other handle is open: the volume has files open.
+BOOL lockVolume(OpenDevice* state) {
+    if (!state->device->lockSucceeds || otherOpensOf(state->device, state) > 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    state->locks = true;
+    return TRUE;
+}
+
+BOOL unlockVolume(OpenDevice* state) {
+    if (!state->device->unlockSucceeds || !state->locks) {
+        SetLastError(ERROR_NOT_LOCKED);
+        return FALSE;
+    }
+    state->locks = false;
+    return TRUE;
+}
+
+// A dismount does not ask about open files: a dismounted volume has none, so it invalidates
+// every other program's handle on it. Only another handle's lock refuses it.
+BOOL dismountVolume(OpenDevice* state) {
+    bool lockedByOther = false;
+    for (const OpenDevice& other : g_openDevices)
+        if (other.open && other.locks && other.device == state->device && &other != state) lockedByOther = true;
+    if (!state->device->dismountSucceeds || lockedByOther) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    for (OpenDevice& other : g_openDevices)
+        if (other.open && other.program && other.device == state->device) closeOpen(other);
     return TRUE;
 }
 
@@ -151,7 +248,8 @@ BOOL fail(DWORD error) {
 
 BOOL WINAPI simDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                                LPDWORD returned, LPOVERLAPPED overlapped) {
-    SimDevice* d = deviceOf(h);
+    OpenDevice* state = nullptr;
+    SimDevice* d = deviceOf(h, &state);
     if (!d) return realSystemCalls().deviceIoControl(h, code, in, inSize, out, outSize, returned, overlapped);
     switch (code) {
     case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
@@ -182,9 +280,9 @@ BOOL WINAPI simDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LP
         if (!d->driverAnswers) return fail(ERROR_INVALID_FUNCTION);
         return answer(out, outSize, &d->driverVersion, sizeof(DWORD), returned);
     }
-    case FSCTL_LOCK_VOLUME: ++d->locks; return d->lockSucceeds ? TRUE : fail(ERROR_ACCESS_DENIED);
-    case FSCTL_UNLOCK_VOLUME: ++d->unlocks; return d->unlockSucceeds ? TRUE : fail(ERROR_NOT_LOCKED);
-    case FSCTL_DISMOUNT_VOLUME: ++d->dismounts; return d->dismountSucceeds ? TRUE : fail(ERROR_ACCESS_DENIED);
+    case FSCTL_LOCK_VOLUME: ++d->locks; return lockVolume(state);
+    case FSCTL_UNLOCK_VOLUME: ++d->unlocks; return unlockVolume(state);
+    case FSCTL_DISMOUNT_VOLUME: ++d->dismounts; return dismountVolume(state);
     case IOCTL_STORAGE_MEDIA_REMOVAL:
         ++d->mediaRemovalRequests;
         if (!in || inSize < sizeof(PREVENT_MEDIA_REMOVAL)) return fail(ERROR_INVALID_PARAMETER);
@@ -270,6 +368,7 @@ SimulatedMachine::SimulatedMachine() : saved_(g_systemCalls) {
     g_systemCalls.closeHandle = &simCloseHandle;
     g_systemCalls.shChangeNotify = &simShChangeNotify;
     g_openDevices.clear();
+    g_scheduledCloses.clear();
     installSimulatedPnp(g_systemCalls);
 }
 
@@ -280,6 +379,33 @@ SimulatedMachine::~SimulatedMachine() {
     EXPECT_EQ(pnp.openServiceHandles, 0) << "service handles left open";
     g_systemCalls = saved_;
     g_machine = nullptr;
+}
+
+bool SimulatedMachine::processIsWow64() const {
+    return processArchitecture == PROCESSOR_ARCHITECTURE_INTEL && nativeArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
+}
+
+int SimulatedMachine::holdOpen(const std::wstring& path, DWORD access, DWORD share) {
+    SimDevice* device = findDevice(path);
+    if (!device || !device->opens || admitOpen(device, access, share) != ERROR_SUCCESS) return -1;
+    return static_cast<int>(addOpen(device, access, share, true));
+}
+
+void SimulatedMachine::closeHeld(int held) { closeOpen(g_openDevices.at(static_cast<size_t>(held))); }
+
+void SimulatedMachine::closeHeldAt(int held, DWORD tick) { g_scheduledCloses.push_back({tick, held}); }
+
+bool SimulatedMachine::isHeldOpen(int held) const {
+    applyScheduledCloses();
+    return g_openDevices.at(static_cast<size_t>(held)).open;
+}
+
+int SimulatedMachine::openHandlesOnNode(int node) const {
+    applyScheduledCloses();
+    int count = 0;
+    for (const OpenDevice& d : g_openDevices)
+        if (d.open && d.device->node == node) ++count;
+    return count;
 }
 
 SimulatedMachine& SimulatedMachine::current() {

@@ -25,9 +25,13 @@ struct ShellLaunchRecord {
 };
 
 // A disk or volume opened by its "\\.\" path. Unknown paths do not open; ordinary files go
-// to the real file system.
+// to the real file system. Its open handles are tracked with their access and share mode: an
+// open that the share modes of the others refuse fails with ERROR_SHARING_VIOLATION, a lock
+// fails with ERROR_ACCESS_DENIED while any other handle is open, and a locked device opens for
+// no one else.
 struct SimDevice {
     std::wstring path;
+    int node = -1;  // the device node it belongs to, whose eject its open handles veto
     bool opens = true;
     bool geometryAnswers = true;
     DWORD bytesPerSector = 512;
@@ -87,8 +91,26 @@ public:
     SimDevice& addDevice(const std::wstring& path);
     SimDevice* findDevice(const std::wstring& path);
     std::deque<SimDevice> devices;
-    int openDeviceHandles = 0;
+    int openDeviceHandles = 0;  // the tool's own
     int deviceOpens = 0;
+
+    // The process the machine serves: a 32-bit one on 64-bit Windows runs under WOW64, and the
+    // class installer refuses it. Both builds of the tests start as a process of the native
+    // architecture, so that the same tests hold for both; a test sets it to be the 32-bit build.
+    WORD processArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+    bool processIsWow64() const;
+
+    // Another program's open handle on a device, as a program holding a file on the drive has
+    // one on its volume. Returns its number, or -1 when the device refuses the open (sharing,
+    // lock, unknown path). It stays open until closed, here or on the virtual clock; a dismount
+    // of its volume invalidates it.
+    int holdOpen(const std::wstring& path, DWORD access = GENERIC_READ | GENERIC_WRITE,
+                 DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE);
+    void closeHeld(int held);
+    void closeHeldAt(int held, DWORD tick);
+    bool isHeldOpen(int held) const;
+    // Open handles, the tool's and other programs', on the devices of a device node.
+    int openHandlesOnNode(int node) const;
     std::vector<ShellNotification> shellNotifications;
 
     // Devices, device sets and services.

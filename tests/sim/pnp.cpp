@@ -188,11 +188,16 @@ BOOL WINAPI simSetDeviceRegistryPropertyW(HDEVINFO h, PSP_DEVINFO_DATA device, D
                                           DWORD size) {
     int node = nodeOf(setOf(h), device);
     if (node < 0) return fail(ERROR_INVALID_PARAMETER);
-    auto& properties = pnp().nodes[static_cast<size_t>(node)].properties;
+    SimNode& n = pnp().nodes[static_cast<size_t>(node)];
+    auto& properties = n.properties;
     if (!buffer && size == 0) {
+        ++n.propertyDeletions;
+        if (n.propertyWritesRefused) return fail(ERROR_ACCESS_DENIED);
         properties.erase(property);
         return TRUE;
     }
+    ++n.propertyWrites;
+    if (n.propertyWritesRefused) return fail(ERROR_ACCESS_DENIED);
     if (!buffer) return fail(ERROR_INVALID_PARAMETER);
     SimProperty& value = properties[property];
     value.type = (property == SPDRP_UPPERFILTERS || property == SPDRP_LOWERFILTERS) ? REG_MULTI_SZ : REG_SZ;
@@ -230,6 +235,8 @@ BOOL WINAPI simCallClassInstaller(DI_FUNCTION function, HDEVINFO h, PSP_DEVINFO_
     SimNode& n = pnp().nodes[static_cast<size_t>(node)];
     InstallerOutcome outcome = n.installerOutcomes[std::min<size_t>(n.installerCalls, n.installerOutcomes.size() - 1)];
     ++n.installerCalls;
+    // SetupDiCallClassInstaller refuses a 32-bit program on 64-bit Windows.
+    if (SimulatedMachine::current().processIsWow64()) return fail(ERROR_IN_WOW64);
     DWORD state = n.propertyChanges.back().StateChange;
     switch (outcome) {
     case InstallerOutcome::Fails: return fail(ERROR_NOT_DISABLEABLE);
@@ -376,6 +383,39 @@ CONFIGRET WINAPI simGetDeviceIdListW(PCWSTR filter, PWCHAR buffer, ULONG length,
     return CR_SUCCESS;
 }
 
+// What an eject takes away: the node, the devices below it, and their removal relations (a
+// USB stick's volume hangs under the volume manager, yet goes with the stick).
+std::vector<int> ejectedWith(int top) {
+    std::vector<int> taken;
+    std::function<void(int)> take = [&](int n) {
+        if (std::find(taken.begin(), taken.end(), n) != taken.end()) return;
+        taken.push_back(n);
+        for (size_t i = 0; i < pnp().nodes.size(); ++i)
+            if (pnp().nodes[i].parent == n) take(static_cast<int>(i));
+        for (const std::wstring& related : pnp().nodes[static_cast<size_t>(n)].removalRelations) {
+            int r = pnp().find(related);
+            if (r >= 0) take(r);
+        }
+    };
+    take(top);
+    return taken;
+}
+
+CONFIGRET veto(PPNP_VETO_TYPE vetoType, LPWSTR vetoName, ULONG nameLength, PNP_VETO_TYPE type,
+               const std::wstring& name) {
+    if (vetoType) *vetoType = type;
+    if (vetoName && nameLength > 0) {
+        size_t count = std::min<size_t>(name.size(), nameLength - 1);
+        memcpy(vetoName, name.c_str(), count * sizeof(wchar_t));
+        vetoName[count] = 0;
+    }
+    return CR_REMOVE_VETOED;
+}
+
+// The Plug and Play manager's own refusals come first: a node that is not removable
+// (PNP_VetoIllegalDeviceRequest, "the device does not support the specified operation"), then
+// open handles on any device that would go (PNP_VetoOutstandingOpen); both name the device by
+// its instance path.
 CONFIGRET WINAPI simRequestDeviceEjectW(DEVINST node, PPNP_VETO_TYPE vetoType, LPWSTR vetoName, ULONG nameLength,
                                         ULONG) {
     pnp().ejectRequests.push_back(node);
@@ -383,16 +423,19 @@ CONFIGRET WINAPI simRequestDeviceEjectW(DEVINST node, PPNP_VETO_TYPE vetoType, L
     if (index < 0) return CR_INVALID_DEVNODE;
     SimNode& n = pnp().nodes[static_cast<size_t>(index)];
     ++n.ejectRequests;
+    if (!n.removable) return veto(vetoType, vetoName, nameLength, PNP_VetoIllegalDeviceRequest, n.instanceId);
+    std::vector<int> taken = ejectedWith(index);
+    for (int t : taken) {
+        if (isPresent(t) && SimulatedMachine::current().openHandlesOnNode(t) > 0)
+            return veto(vetoType, vetoName, nameLength, PNP_VetoOutstandingOpen, pnp().nodes[static_cast<size_t>(t)].instanceId);
+    }
     if (n.ejectResult == CR_SUCCESS) {
-        forSubtree(index, [](int i) { pnp().nodes[static_cast<size_t>(i)].present = false; });
+        for (int t : taken) pnp().nodes[static_cast<size_t>(t)].present = false;
         return CR_SUCCESS;
     }
+    if (n.ejectResult == CR_REMOVE_VETOED) return veto(vetoType, vetoName, nameLength, n.vetoType, n.vetoName);
     if (vetoType) *vetoType = n.vetoType;
-    if (vetoName && nameLength > 0) {
-        size_t count = std::min<size_t>(n.vetoName.size(), nameLength - 1);
-        memcpy(vetoName, n.vetoName.c_str(), count * sizeof(wchar_t));
-        vetoName[count] = 0;
-    }
+    if (vetoName && nameLength > 0) veto(nullptr, vetoName, nameLength, n.vetoType, n.vetoName);
     return n.ejectResult;
 }
 
@@ -492,6 +535,12 @@ void SimPnp::setMultiString(int index, DWORD property, const std::vector<std::ws
     SimProperty& p = node(index).properties[property];
     p.type = REG_MULTI_SZ;
     p.bytes.assign(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(wchar_t));
+}
+
+void SimPnp::setRawProperty(int index, DWORD property, DWORD type, const std::wstring& units) {
+    SimProperty& p = node(index).properties[property];
+    p.type = type;
+    p.bytes.assign(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(wchar_t));
 }
 
 std::vector<std::wstring> SimPnp::multiString(int index, DWORD property) const {

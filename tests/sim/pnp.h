@@ -2,8 +2,10 @@
 // interfaces, removal relations and registry properties; device sets; the class installer;
 // presence that follows a disable or enable on the virtual clock; ejection with vetoes; the
 // service control manager. It keeps Windows' documented contracts (size queries that fail with
-// ERROR_INSUFFICIENT_BUFFER, CR_* results, cbSize checks) and counts every set, key and
-// service handle it hands out, so that a leak fails the test.
+// ERROR_INSUFFICIENT_BUFFER, CR_* results, cbSize checks) and refuses what Windows refuses: the
+// eject of a node that is not removable or whose devices have open handles, and the class
+// installer for a 32-bit process on 64-bit Windows (ERROR_IN_WOW64). It counts every set, key,
+// service handle and property write it sees, so that a leak or a missing write fails the test.
 #pragma once
 #include "platform/win.h"
 
@@ -35,11 +37,17 @@ struct SimNode {
     std::vector<SimInterface> interfaces;
     std::vector<std::wstring> removalRelations;
     std::map<DWORD, SimProperty> properties;  // SPDRP_* -> value
+    // Every SetupDiSetDeviceRegistryPropertyW, with data or deleting; a refused one changes nothing.
+    int propertyWrites = 0, propertyDeletions = 0;
+    bool propertyWritesRefused = false;  // refused with ERROR_ACCESS_DENIED, as for a user
     std::map<std::wstring, std::wstring> hardwareKeyValues;
     bool hardwareKeyOpens = true;
     // The class installer's answers, one per call in order; the last one repeats.
     std::vector<InstallerOutcome> installerOutcomes{InstallerOutcome::Succeeds};
-    // The eject request's answer.
+    // Whether its bus reports it removable (a USB device on an external port) or not (a
+    // controller, an internal disk). Only a removable node can be ejected.
+    bool removable = false;
+    // The eject request's answer once Windows itself has nothing against it.
     CONFIGRET ejectResult = CR_SUCCESS;
     PNP_VETO_TYPE vetoType = PNP_VetoTypeUnknown;
     std::wstring vetoName;
@@ -68,6 +76,8 @@ public:
     void setString(int index, DWORD property, const std::wstring& value);
     // A REG_MULTI_SZ written out as Windows stores it: each entry terminated, then one more.
     void setMultiString(int index, DWORD property, const std::vector<std::wstring>& entries);
+    // A value stored exactly as given, terminators or not, as Windows lets a program store it.
+    void setRawProperty(int index, DWORD property, DWORD type, const std::wstring& units);
     std::vector<std::wstring> multiString(int index, DWORD property) const;  // entries as stored
     bool hasProperty(int index, DWORD property) const;
 

@@ -6,6 +6,12 @@ namespace {
 
 std::wstring numbered(const wchar_t* prefix, LONG n) { return prefix + std::to_wstring(n); }
 
+// A node under the root that several drives share, added once per machine.
+int sharedRootNode(SimPnp& pnp, const wchar_t* id) {
+    int node = pnp.find(id);
+    return node >= 0 ? node : pnp.addNode(id, 0);
+}
+
 // The buses every removable drive here hangs under, added once per machine.
 int usbHub(SimPnp& pnp) {
     int hub = pnp.find(L"USB\\ROOT_HUB30\\4&2A3B1C&0&0");
@@ -14,10 +20,7 @@ int usbHub(SimPnp& pnp) {
     return pnp.addNode(L"USB\\ROOT_HUB30\\4&2A3B1C&0&0", controller);
 }
 
-int volumeManager(SimPnp& pnp) {
-    int manager = pnp.find(L"ROOT\\VOLMGR\\0000");
-    return manager >= 0 ? manager : pnp.addNode(L"ROOT\\VOLMGR\\0000", 0);
-}
+int volumeManager(SimPnp& pnp) { return sharedRootNode(pnp, L"ROOT\\VOLMGR\\0000"); }
 
 // The volume behind the letter: its node, DOS device, drive type and openable device.
 void addVolume(SimulatedMachine& machine, SimDrive& drive, int parent, UINT driveType, const std::wstring& ntName) {
@@ -32,13 +35,28 @@ void addVolume(SimulatedMachine& machine, SimDrive& drive, int parent, UINT driv
     std::wstring letter(1, drive.letter);
     pnp.dosDevices[letter + L":"] = ntName;
     pnp.driveTypes[letter + L":\\"] = driveType;
-    machine.addDevice(L"\\\\.\\" + letter + L":").deviceNumber = drive.diskNumber;
+    SimDevice& volume = machine.addDevice(L"\\\\.\\" + letter + L":");
+    volume.deviceNumber = drive.diskNumber;
+    volume.node = drive.volume;
 }
 
 void addDiskInterface(SimulatedMachine& machine, SimDrive& drive, const GUID& interfaceClass, const wchar_t* kind) {
     drive.diskInterfacePath = std::wstring(L"\\\\?\\") + kind + L"#" + std::to_wstring(drive.diskNumber) + L"#{iface}";
     machine.pnp.node(drive.disk).interfaces.push_back({interfaceClass, drive.diskInterfacePath});
-    machine.addDevice(drive.diskInterfacePath).deviceNumber = drive.diskNumber;
+    SimDevice& disk = machine.addDevice(drive.diskInterfacePath);
+    disk.deviceNumber = drive.diskNumber;
+    disk.node = drive.disk;
+}
+
+void addPhysicalDrive(SimulatedMachine& machine, const SimDrive& drive) {
+    machine.addDevice(numbered(L"\\\\.\\PHYSICALDRIVE", drive.diskNumber)).node = drive.disk;
+}
+
+// A device on an external USB port: its hub reports it removable.
+int addUsbDevice(SimPnp& pnp, const std::wstring& id, int hub) {
+    int device = pnp.addNode(id, hub);
+    pnp.node(device).removable = true;
+    return device;
 }
 
 SimDrive newDrive(wchar_t letter, LONG number) {
@@ -56,7 +74,7 @@ SimDrive addUsbStick(SimulatedMachine& machine, wchar_t letter, LONG diskNumber)
     drive.hub = usbHub(pnp);
     drive.controller = pnp.node(drive.hub).parent;
     drive.parentId = numbered(L"USB\\VID_0BDA&PID_0109\\STRAVIO000", diskNumber);
-    drive.usbDevice = pnp.addNode(drive.parentId, drive.hub);
+    drive.usbDevice = addUsbDevice(pnp, drive.parentId, drive.hub);
     drive.diskId = numbered(L"USBSTOR\\DISK&VEN_STRAVIO&PROD_SECURE_DRIVE&REV_1.00\\STRAVIO000", diskNumber) + L"&0";
     drive.disk = pnp.addNode(drive.diskId, drive.usbDevice);
     pnp.setString(drive.disk, SPDRP_FRIENDLYNAME, L"Stravio Secure Drive USB Device");
@@ -65,7 +83,7 @@ SimDrive addUsbStick(SimulatedMachine& machine, wchar_t letter, LONG diskNumber)
     addDiskInterface(machine, drive, GUID_DEVINTERFACE_DISK, L"usbstor#disk");
     addVolume(machine, drive, volumeManager(pnp), DRIVE_REMOVABLE, numbered(L"\\Device\\HarddiskVolume", diskNumber + 4));
     pnp.node(drive.disk).removalRelations.push_back(drive.volumeId);
-    machine.addDevice(numbered(L"\\\\.\\PHYSICALDRIVE", diskNumber));
+    addPhysicalDrive(machine, drive);
     return drive;
 }
 
@@ -74,12 +92,12 @@ SimDrive addMediumWithVolumeUnderDisk(SimulatedMachine& machine, wchar_t letter,
     SimDrive drive = newDrive(letter, diskNumber);
     drive.hub = usbHub(pnp);
     drive.parentId = numbered(L"USB\\VID_058F&PID_6387\\MEDIUM000", diskNumber);
-    drive.usbDevice = pnp.addNode(drive.parentId, drive.hub);
+    drive.usbDevice = addUsbDevice(pnp, drive.parentId, drive.hub);
     drive.diskId = numbered(L"USBSTOR\\DISK&VEN_GENERIC&PROD_FLASH_DISK&REV_8.07\\MEDIUM000", diskNumber) + L"&0";
     drive.disk = pnp.addNode(drive.diskId, drive.usbDevice);
     addDiskInterface(machine, drive, GUID_DEVINTERFACE_DISK, L"usbstor#disk");
     addVolume(machine, drive, drive.disk, DRIVE_REMOVABLE, numbered(L"\\Device\\HarddiskVolume", diskNumber + 4));
-    machine.addDevice(numbered(L"\\\\.\\PHYSICALDRIVE", diskNumber));
+    addPhysicalDrive(machine, drive);
     return drive;
 }
 
@@ -88,7 +106,7 @@ SimDrive addCardReader(SimulatedMachine& machine, wchar_t letter, LONG diskNumbe
     SimDrive drive = newDrive(letter, diskNumber);
     drive.hub = usbHub(pnp);
     drive.parentId = L"USB\\VID_05E3&PID_0751\\000000000001";
-    drive.usbDevice = pnp.addNode(drive.parentId, drive.hub);
+    drive.usbDevice = addUsbDevice(pnp, drive.parentId, drive.hub);
     // The empty slot comes first and lists no volume.
     int emptySlot = pnp.addNode(L"USBSTOR\\DISK&VEN_GENERIC&PROD_SD_MMC&REV_1.00\\000000000001&0", drive.usbDevice);
     pnp.setString(emptySlot, SPDRP_FRIENDLYNAME, L"Generic SD/MMC USB Device");
@@ -98,15 +116,31 @@ SimDrive addCardReader(SimulatedMachine& machine, wchar_t letter, LONG diskNumbe
     addDiskInterface(machine, drive, GUID_DEVINTERFACE_DISK, L"usbstor#disk");
     addVolume(machine, drive, volumeManager(pnp), DRIVE_REMOVABLE, numbered(L"\\Device\\HarddiskVolume", diskNumber + 4));
     pnp.node(drive.disk).removalRelations.push_back(drive.volumeId);
-    machine.addDevice(numbered(L"\\\\.\\PHYSICALDRIVE", diskNumber));
+    addPhysicalDrive(machine, drive);
+    return drive;
+}
+
+SimDrive addInternalDisk(SimulatedMachine& machine, wchar_t letter, LONG diskNumber) {
+    SimPnp& pnp = machine.pnp;
+    SimDrive drive = newDrive(letter, diskNumber);
+    int controller = sharedRootNode(pnp, L"PCI\\VEN_8086&DEV_1E03&SUBSYS_00000000&REV_04\\3&11583659&0&FA");
+    drive.controller = controller;
+    drive.usbDevice = controller;
+    drive.parentId = pnp.node(controller).instanceId;
+    drive.diskId = numbered(L"SCSI\\DISK&VEN_&PROD_ST1000DM010-2EP1\\4&2C8D1F3A&0&00000", diskNumber);
+    drive.disk = pnp.addNode(drive.diskId, controller);
+    pnp.setString(drive.disk, SPDRP_FRIENDLYNAME, L"ST1000DM010-2EP102");
+    addDiskInterface(machine, drive, GUID_DEVINTERFACE_DISK, L"scsi#disk");
+    addVolume(machine, drive, volumeManager(pnp), DRIVE_FIXED, numbered(L"\\Device\\HarddiskVolume", diskNumber + 4));
+    pnp.node(drive.disk).removalRelations.push_back(drive.volumeId);
+    addPhysicalDrive(machine, drive);
     return drive;
 }
 
 SimDrive addCdRom(SimulatedMachine& machine, wchar_t letter, LONG deviceNumber) {
     SimPnp& pnp = machine.pnp;
     SimDrive drive = newDrive(letter, deviceNumber);
-    int ide = pnp.find(L"PCIIDE\\IDECHANNEL\\4&1B2C3D4E&0&1");
-    if (ide < 0) ide = pnp.addNode(L"PCIIDE\\IDECHANNEL\\4&1B2C3D4E&0&1", 0);
+    int ide = sharedRootNode(pnp, L"PCIIDE\\IDECHANNEL\\4&1B2C3D4E&0&1");
     drive.usbDevice = ide;
     drive.parentId = pnp.node(ide).instanceId;
     drive.diskId = numbered(L"IDE\\CDROMHL-DT-ST_DVDRAM_GH24NSD1\\5&2E3F4A5B&0&1.0.", deviceNumber);
@@ -121,7 +155,7 @@ SimDrive addFloppy(SimulatedMachine& machine, wchar_t letter, LONG deviceNumber)
     SimDrive drive = newDrive(letter, deviceNumber);
     drive.hub = usbHub(pnp);
     drive.parentId = L"USB\\VID_0644&PID_0000\\5&3A1B2C3D&0&2";
-    drive.usbDevice = pnp.addNode(drive.parentId, drive.hub);
+    drive.usbDevice = addUsbDevice(pnp, drive.parentId, drive.hub);
     drive.diskId = L"USB\\VID_0644&PID_0000&MI_00\\6&1F2E3D4C&0&0000";
     drive.disk = pnp.addNode(drive.diskId, drive.usbDevice);
     addDiskInterface(machine, drive, GUID_DEVINTERFACE_FLOPPY, L"fdc#floppy");

@@ -14,13 +14,16 @@ struct SimDrive {
     std::wstring diskInterfacePath;   // the disk's interface device path
 };
 
-// The product's USB stick: controller, hub, USB device, disk (with the product's filter and
-// marker value), and its volume under the volume manager, tied to the disk by removal relations.
+// The product's USB stick: controller, hub, removable USB device, disk (with the product's
+// filter and marker value), and its volume under the volume manager, tied to the disk by
+// removal relations.
 SimDrive addUsbStick(SimulatedMachine& machine, wchar_t letter, LONG diskNumber);
 // A medium whose volume hangs directly under its disk device, with no removal relations.
 SimDrive addMediumWithVolumeUnderDisk(SimulatedMachine& machine, wchar_t letter, LONG diskNumber);
 // A card reader: one USB device with two disks (slots), the second holding the card.
 SimDrive addCardReader(SimulatedMachine& machine, wchar_t letter, LONG diskNumber);
-// A CD-ROM drive and a floppy drive.
+// An internal disk straight under its storage controller, which is not removable.
+SimDrive addInternalDisk(SimulatedMachine& machine, wchar_t letter, LONG diskNumber);
+// A CD-ROM drive on an IDE channel (not removable) and a floppy drive on USB.
 SimDrive addCdRom(SimulatedMachine& machine, wchar_t letter, LONG deviceNumber);
 SimDrive addFloppy(SimulatedMachine& machine, wchar_t letter, LONG deviceNumber);

@@ -230,6 +230,33 @@ TEST(SetDeviceEnabledRetrying, FiveAttemptsWithAPauseAfterEachFailure) {
     }
 }
 
+struct ArchitectureCase {
+    const char* name;
+    WORD process, native;
+    MessageCode expected;
+    int installerCalls;
+};
+
+// SetupDiCallClassInstaller refuses a 32-bit program on 64-bit Windows with ERROR_IN_WOW64. No
+// retry can change that: the change stops at once with the Windows-version text, and the failed
+// disable's enable is refused alike.
+TEST(SetDeviceEnabledRetrying, A32BitBuildOn64BitWindowsStopsAtOnce) {
+    const ArchitectureCase cases[] = {
+        {"32-bit on 64-bit Windows", PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_ARCHITECTURE_AMD64, MSG_WINDOWS_VERSION, 2},
+        {"32-bit on 32-bit Windows", PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_ARCHITECTURE_INTEL, MSG_OK, 1},
+        {"64-bit on 64-bit Windows", PROCESSOR_ARCHITECTURE_AMD64, PROCESSOR_ARCHITECTURE_AMD64, MSG_OK, 1},
+    };
+    for (const ArchitectureCase& c : cases) {
+        SimulatedMachine machine;
+        machine.processArchitecture = c.process;
+        machine.nativeArchitecture = c.native;
+        SimDrive stick = addUsbStick(machine, L'E', 1);
+        EXPECT_EQ(setDeviceEnabledRetrying(stick.parentId.c_str(), 0), c.expected) << c.name;
+        EXPECT_TRUE(machine.sleeps.empty()) << c.name;
+        EXPECT_EQ(machine.pnp.node(stick.usbDevice).installerCalls, c.installerCalls) << c.name;
+    }
+}
+
 TEST(SetDeviceEnabledRetrying, AnUnknownDeviceIsLookedForFiveTimes) {
     SimulatedMachine machine;
     addUsbStick(machine, L'E', 1);

@@ -1,6 +1,7 @@
 // From the drive letter to the disk, on simulated machines of several shapes.
 #include "tool/device/disk_identity.h"
 
+#include "platform/system_calls.h"
 #include "sim/scenarios.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <winioctl.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -185,6 +187,155 @@ TEST(QueryDiskNumber, FromTheVolume) {
     EXPECT_EQ(machine.findDevice(stick.diskInterfacePath)->openAccess, std::vector<DWORD>{0});
     EXPECT_EQ(queryDiskNumber(L"e: "), 4);
     EXPECT_EQ(queryDiskNumber(L"Q: "), -1);
+}
+
+std::wstring lowerAscii(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
+    return text;
+}
+
+// Instance IDs are the same device whatever the letter case: in a removal-relations list, and
+// between the tree walk's parent and the disk set.
+CONFIGRET(WINAPI* g_simGetDeviceIdW)(DEVINST, PWCHAR, ULONG, ULONG) = nullptr;
+CONFIGRET WINAPI deviceIdInLowerCase(DEVINST node, PWCHAR buffer, ULONG length, ULONG flags) {
+    CONFIGRET result = g_simGetDeviceIdW(node, buffer, length, flags);
+    for (PWCHAR c = buffer; result == CR_SUCCESS && *c; ++c)
+        if (*c >= L'A' && *c <= L'Z') *c = static_cast<wchar_t>(*c + 32);
+    return result;
+}
+
+TEST(IdentifyDisk, InstanceIdsMatchWhateverTheirCase) {
+    {
+        SimulatedMachine machine;
+        SimDrive stick = addUsbStick(machine, L'E', 1);
+        machine.pnp.node(stick.disk).removalRelations = {lowerAscii(stick.volumeId)};
+        DiskIdentity record;
+        EXPECT_EQ(identify(L"E: ", record), MSG_OK) << "removal relations";
+        EXPECT_EQ(std::wstring(record.diskInstanceId), stick.diskId);
+    }
+    {
+        SimulatedMachine machine;
+        SimDrive medium = addMediumWithVolumeUnderDisk(machine, L'G', 3);
+        g_simGetDeviceIdW = g_systemCalls.cmGetDeviceIdW;
+        g_systemCalls.cmGetDeviceIdW = &deviceIdInLowerCase;
+        DiskIdentity record;
+        EXPECT_EQ(identify(L"G: ", record), MSG_OK) << "parent fallback";
+        EXPECT_EQ(std::wstring(record.diskInstanceId), medium.diskId) << "as the disk set spells it";
+    }
+}
+
+// A removal-relations list as a driver may hand it out: without its final empty string, or
+// without the last entry's terminator too. The list is read within its length.
+ULONG g_unitsDropped = 0;
+CONFIGRET(WINAPI* g_simListSize)(PULONG, PCWSTR, ULONG) = nullptr;
+CONFIGRET(WINAPI* g_simList)(PCWSTR, PWCHAR, ULONG, ULONG) = nullptr;
+CONFIGRET WINAPI shortListSize(PULONG length, PCWSTR filter, ULONG flags) {
+    CONFIGRET result = g_simListSize(length, filter, flags);
+    if (result == CR_SUCCESS) *length -= g_unitsDropped;
+    return result;
+}
+CONFIGRET WINAPI shortList(PCWSTR filter, PWCHAR buffer, ULONG length, ULONG flags) {
+    std::vector<wchar_t> whole(length + g_unitsDropped + 1, L'#');
+    CONFIGRET result = g_simList(filter, whole.data(), length + g_unitsDropped, flags);
+    if (result == CR_SUCCESS) memcpy(buffer, whole.data(), length * sizeof(wchar_t));
+    return result;
+}
+
+TEST(IdentifyDisk, RemovalRelationsWithoutTheirTerminators) {
+    const ULONG dropped[] = {1, 2};
+    for (ULONG d : dropped) {
+        SimulatedMachine machine;
+        SimDrive stick = addUsbStick(machine, L'E', 1);
+        g_unitsDropped = d;
+        g_simListSize = g_systemCalls.cmGetDeviceIdListSizeW;
+        g_simList = g_systemCalls.cmGetDeviceIdListW;
+        g_systemCalls.cmGetDeviceIdListSizeW = &shortListSize;
+        g_systemCalls.cmGetDeviceIdListW = &shortList;
+        DiskIdentity record;
+        EXPECT_EQ(identify(L"E: ", record), MSG_OK) << d << " units dropped";
+        EXPECT_EQ(std::wstring(record.diskInstanceId), stick.diskId) << d;
+        // The volume hangs under the volume manager: only the list can have named the disk.
+        EXPECT_EQ(machine.pnp.node(stick.volume).parent, machine.pnp.find(L"ROOT\\VOLMGR\\0000"));
+    }
+}
+
+TEST(IdentifyDisk, DeviceObjectNameStoredWithoutTerminator) {
+    SimulatedMachine machine;
+    SimDrive stick = addUsbStick(machine, L'E', 1);
+    machine.pnp.setRawProperty(stick.volume, SPDRP_PHYSICAL_DEVICE_OBJECT_NAME, REG_SZ, stick.ntDeviceName);
+    DiskIdentity record;
+    EXPECT_EQ(identify(L"E: ", record), MSG_OK);
+    EXPECT_EQ(std::wstring(record.diskInstanceId), stick.diskId);
+}
+
+struct FriendlyCase {
+    const char* name;
+    std::wstring stored;  // as stored, terminator included or not
+    std::wstring read;
+};
+
+TEST(IdentifyDisk, FriendlyNameUpToItsBuffer) {
+    const std::wstring n259(259, L'n');
+    const std::wstring n260(260, L'n');
+    const FriendlyCase cases[] = {
+        {"259 characters and terminator", n259 + L'\0', n259},
+        {"259 characters, no terminator", n259, n259},
+        {"260 characters, no terminator: cut to its buffer", n260, n259},
+        {"260 characters and terminator: does not fit", n260 + L'\0', L""},
+    };
+    for (const FriendlyCase& c : cases) {
+        SimulatedMachine machine;
+        SimDrive stick = addUsbStick(machine, L'E', 1);
+        machine.pnp.setRawProperty(stick.disk, SPDRP_FRIENDLYNAME, REG_SZ, c.stored);
+        DiskIdentity record;
+        EXPECT_EQ(identify(L"E: ", record), MSG_OK) << c.name;
+        EXPECT_EQ(std::wstring(record.friendlyName), c.read) << c.name;
+        EXPECT_STREQ(record.physicalDrivePath, L"\\\\.\\PHYSICALDRIVE1") << c.name;
+    }
+}
+
+// An instance ID that does not fit the caller's buffer is no answer: cut, it could name another.
+TEST(FindDiskOfDrive, AnIdThatDoesNotFitIsNoAnswer) {
+    SimulatedMachine machine;
+    SimDrive stick = addUsbStick(machine, L'E', 1);
+    SimDrive medium = addMediumWithVolumeUnderDisk(machine, L'G', 3);
+    for (const SimDrive* d : {&stick, &medium}) {
+        std::wstring drive = std::wstring(1, d->letter) + L": ";
+        std::vector<wchar_t> out(d->diskId.size() + 1, L'#');
+        EXPECT_FALSE(findDiskOfDrive(drive.c_str(), out.data(), d->diskId.size())) << drive.c_str();
+        EXPECT_TRUE(findDiskOfDrive(drive.c_str(), out.data(), out.size())) << drive.c_str();
+        EXPECT_EQ(std::wstring(out.data()), d->diskId);
+    }
+}
+
+TEST(LocateDiskDevNode, SkipsInterfacesThatDoNotAnswer) {
+    SimulatedMachine machine;
+    SimDrive unopened = addUsbStick(machine, L'E', 1);
+    SimDrive mute = addUsbStick(machine, L'F', 2);
+    SimDrive answering = addUsbStick(machine, L'G', 3);
+    machine.findDevice(unopened.diskInterfacePath)->opens = false;
+    machine.findDevice(mute.diskInterfacePath)->deviceNumber = -1;
+    EXPECT_EQ(locateDiskDevNode(3, DRIVE_REMOVABLE, L"\\Device\\HarddiskVolume7"), static_cast<DEVINST>(answering.disk + 1));
+    // Neither stands for "no number": nothing is disk -1.
+    EXPECT_EQ(locateDiskDevNode(-1, DRIVE_REMOVABLE, L"\\Device\\HarddiskVolume5"), 0u);
+    EXPECT_EQ(machine.findDevice(answering.diskInterfacePath)->openAccess, std::vector<DWORD>(2, 0));
+}
+
+TEST(LocateDiskDevNode, DetailOfExactly1024BytesIsRead) {
+    // The detail is the 4-byte size field and the path with its terminator.
+    struct { size_t pathUnits; bool found; } cases[] = {{509, true}, {510, false}};
+    for (const auto& c : cases) {
+        SimulatedMachine machine;
+        SimDrive stick = addUsbStick(machine, L'E', 1);
+        std::wstring path = L"\\\\?\\usbstor#" + std::wstring(c.pathUnits - 12, L'x');
+        ASSERT_EQ(path.size(), c.pathUnits);
+        machine.pnp.node(stick.disk).interfaces[0].devicePath = path;
+        machine.addDevice(path).deviceNumber = 1;
+        EXPECT_EQ(locateDiskDevNode(1, DRIVE_REMOVABLE, L"\\Device\\HarddiskVolume5"),
+                  c.found ? static_cast<DEVINST>(stick.disk + 1) : 0u)
+            << c.pathUnits;
+    }
 }
 
 }  // namespace

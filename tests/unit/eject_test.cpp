@@ -44,6 +44,12 @@ public:
         write_.reset(writeEnd);
         swap_.reset(new StandardOutputSwap(writeEnd));
     }
+    // What has been written so far, left in the pipe.
+    DWORD pending() const {
+        DWORD available = 0;
+        PeekNamedPipe(read_.get(), nullptr, 0, nullptr, &available, nullptr);
+        return available;
+    }
     std::string text() {
         swap_.reset();
         write_.reset();
@@ -67,32 +73,42 @@ int totalEjectRequests(SimulatedMachine& machine) {
     return total;
 }
 
+std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 struct DriveCase {
     const char* name;
     AddDrive add;
     wchar_t letter;  // the drive the machine has
     wchar_t asked;   // the letter ejectDrive is given
     LONG number;
+    bool removableParent;
 };
 
 TEST(EjectDrive, EjectsTheDeviceAboveTheDiskOnce) {
     const DriveCase cases[] = {
-        {"usb stick", &addUsbStick, L'E', L'E', 1},
-        {"lower-case letter", &addUsbStick, L'E', L'e', 1},
-        {"volume under its disk", &addMediumWithVolumeUnderDisk, L'G', L'G', 2},
-        {"card reader", &addCardReader, L'H', L'h', 3},
-        {"floppy", &addFloppy, L'A', L'A', 0},
-        {"cd-rom", &addCdRom, L'F', L'f', 0},
+        {"usb stick", &addUsbStick, L'E', L'E', 1, true},
+        {"lower-case letter", &addUsbStick, L'E', L'e', 1, true},
+        {"volume under its disk", &addMediumWithVolumeUnderDisk, L'G', L'G', 2, true},
+        {"card reader", &addCardReader, L'H', L'h', 3, true},
+        {"floppy", &addFloppy, L'A', L'A', 0, true},
+        // Looked up like the others; Windows refuses to eject a device its bus calls fixed,
+        // naming it by its instance path.
+        {"cd-rom on an IDE channel", &addCdRom, L'F', L'f', 0, false},
+        {"internal disk", &addInternalDisk, L'C', L'C', 0, false},
     };
     for (const DriveCase& c : cases) {
         SimulatedMachine machine;
         SimDrive drive = c.add(machine, c.letter, c.number);
         StandardOutputCapture output;
-        EXPECT_EQ(ejectDrive(c.asked), MSG_OK) << c.name;
-        EXPECT_EQ(output.text(), "Success\n\n") << c.name;
+        EXPECT_EQ(ejectDrive(c.asked), c.removableParent ? MSG_OK : MSG_CANCELLED) << c.name;
+        EXPECT_EQ(output.text(), c.removableParent ? std::string("Success\n\n")
+                                                   : "failed\nResult=0x17\nVetoName=" + narrow(drive.parentId) + ")\n\n")
+            << c.name;
         EXPECT_EQ(machine.pnp.ejectRequests.size(), 1u) << c.name;
         EXPECT_EQ(machine.pnp.node(drive.usbDevice).ejectRequests, 1) << c.name << ": the disk's parent";
-        EXPECT_TRUE(machine.sleeps.empty()) << c.name;
+        EXPECT_EQ(machine.pnp.node(drive.disk).present, !c.removableParent) << c.name;
+        EXPECT_EQ(machine.pnp.node(drive.volume).present, !c.removableParent) << c.name;
+        EXPECT_EQ(machine.sleeps, std::vector<DWORD>(c.removableParent ? 0 : 1, 500)) << c.name;
     }
 }
 
@@ -103,7 +119,7 @@ TEST(EjectDrive, MatchesTheNumberAmongTheDrivesOwnKindOnly) {
         SimulatedMachine machine;
         SimDrive drives[] = {addUsbStick(machine, L'E', 0), addCdRom(machine, L'F', 0), addFloppy(machine, L'A', 0)};
         StandardOutputCapture output;
-        EXPECT_EQ(ejectDrive(letter), MSG_OK) << static_cast<char>(letter);
+        EXPECT_EQ(ejectDrive(letter), letter == L'F' ? MSG_CANCELLED : MSG_OK) << static_cast<char>(letter);
         output.text();
         for (const SimDrive& d : drives)
             EXPECT_EQ(machine.pnp.node(d.usbDevice).ejectRequests, d.letter == letter ? 1 : 0)
@@ -352,6 +368,113 @@ TEST(ForceRemoveDrive, StopsAtTheFirstDismount) {
     EXPECT_EQ(machine.sleeps, std::vector<DWORD>(3, 200));
     EXPECT_EQ(volume.dismounts, 4);
     EXPECT_EQ(volume.ejectMediaRequests, 1);
+}
+
+// A program's file on the drive: Windows refuses the eject with PNP_VetoOutstandingOpen and
+// names the device with the open handle, the volume, by its instance path. Once the file is
+// closed the next request goes through.
+TEST(EjectDrive, AnOpenFileVetoesUntilItIsClosed) {
+    const AddDrive drives[] = {&addUsbStick, &addMediumWithVolumeUnderDisk};
+    for (AddDrive add : drives) {
+        SimulatedMachine machine;
+        SimDrive drive = add(machine, L'E', 1);
+        int file = machine.holdOpen(L"\\\\.\\E:");
+        ASSERT_GE(file, 0);
+        StandardOutputCapture refused;
+        EXPECT_EQ(ejectDrive(L'E'), MSG_CANCELLED);
+        EXPECT_EQ(refused.text(), "failed\nResult=0x17\nVetoName=" + narrow(drive.volumeId) + ")\n\n");
+        EXPECT_TRUE(machine.pnp.node(drive.disk).present);
+        machine.closeHeld(file);
+        StandardOutputCapture ejected;
+        EXPECT_EQ(ejectDrive(L'E'), MSG_OK);
+        EXPECT_EQ(ejected.text(), "Success\n\n");
+        EXPECT_FALSE(machine.pnp.node(drive.volume).present);
+        EXPECT_EQ(machine.pnp.node(drive.usbDevice).ejectRequests, 2);
+    }
+}
+
+// The program closes its file during the pause after the refusal; the user's retry succeeds.
+TEST(EjectDrive, AFileClosedOnTheVirtualClockNoLongerVetoes) {
+    SimulatedMachine machine;
+    addUsbStick(machine, L'E', 1);
+    int file = machine.holdOpen(L"\\\\.\\PHYSICALDRIVE1", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    machine.closeHeldAt(file, machine.now + 300);
+    StandardOutputCapture output;
+    EXPECT_EQ(ejectDrive(L'E'), MSG_CANCELLED);
+    EXPECT_EQ(ejectDrive(L'E'), MSG_OK);
+    EXPECT_EQ(output.text(), "failed\nResult=0x17\nVetoName=USBSTOR\\DISK&VEN_STRAVIO&PROD_SECURE_DRIVE&REV_1.00\\STRAVIO0001&0)\n\n"
+                             "Success\n\n");
+}
+
+// The user chose to continue: the dismount closes the program's file, the medium is ejected,
+// and the device can then go.
+TEST(ForceRemoveDrive, DismountsAnOpenVolumeAndEjectsTheMedium) {
+    SimulatedMachine machine;
+    SimDrive drive = addUsbStick(machine, L'E', 1);
+    int file = machine.holdOpen(L"\\\\.\\E:");
+    EXPECT_TRUE(forceRemoveDrive(L"E: "));
+    SimDevice& volume = *machine.findDevice(L"\\\\.\\E:");
+    EXPECT_EQ(volume.dismounts, 1);
+    EXPECT_EQ(volume.ejectMediaRequests, 1);
+    EXPECT_TRUE(machine.sleeps.empty());
+    EXPECT_FALSE(machine.isHeldOpen(file));
+    StandardOutputCapture output;
+    EXPECT_EQ(ejectDrive(L'E'), MSG_OK);
+    EXPECT_EQ(output.text(), "Success\n\n");
+    EXPECT_FALSE(machine.pnp.node(drive.disk).present);
+}
+
+// The pause comes before the lines, so that a reader sees the outcome only once it stands.
+size_t g_outputAtPause = 0;
+StandardOutputCapture* g_capture = nullptr;
+void WINAPI recordOutputAtPause(DWORD ms) {
+    SimulatedMachine::current().sleeps.push_back(ms);
+    g_outputAtPause = g_capture->pending();
+}
+
+TEST(EjectDrive, PausesBeforeWritingTheRefusal) {
+    SimulatedMachine machine;
+    SimDrive drive = addUsbStick(machine, L'E', 1);
+    machine.pnp.node(drive.usbDevice).ejectResult = CR_REMOVE_VETOED;
+    StandardOutputCapture output;
+    g_capture = &output;
+    g_outputAtPause = 99;
+    g_systemCalls.sleep = &recordOutputAtPause;
+    EXPECT_EQ(ejectDrive(L'E'), MSG_CANCELLED);
+    EXPECT_EQ(g_outputAtPause, 0u);
+    EXPECT_EQ(output.text(), "failed\nResult=0x17\n");
+}
+
+// Whatever the request leaves in the veto name, what is printed ends within the buffer.
+const wchar_t* g_vetoWritten = nullptr;
+size_t g_vetoUnits = 0;
+CONFIGRET WINAPI vetoWithoutTerminator(DEVINST, PPNP_VETO_TYPE type, LPWSTR name, ULONG length, ULONG) {
+    if (type) *type = PNP_VetoOutstandingOpen;
+    for (size_t i = 0; i < g_vetoUnits && i < length; ++i) name[i] = g_vetoWritten[i % wcslen(g_vetoWritten)];
+    return CR_REMOVE_VETOED;
+}
+
+struct UnterminatedCase {
+    const char* name;
+    size_t units;
+    std::string printed;
+};
+
+TEST(EjectDrive, PrintsAVetoNameLeftWithoutTerminatorWithinItsBuffer) {
+    const UnterminatedCase cases[] = {
+        {"a short name", 3, "ABC"},
+        {"the whole buffer", 260, std::string(259, 'A')},
+    };
+    for (const UnterminatedCase& c : cases) {
+        SimulatedMachine machine;
+        addUsbStick(machine, L'E', 1);
+        g_vetoWritten = c.units == 3 ? L"ABC" : L"A";
+        g_vetoUnits = c.units;
+        g_systemCalls.cmRequestDeviceEjectW = &vetoWithoutTerminator;
+        StandardOutputCapture output;
+        EXPECT_EQ(ejectDrive(L'E'), MSG_CANCELLED) << c.name;
+        EXPECT_EQ(output.text(), "failed\nResult=0x17\nVetoName=" + c.printed + ")\n\n") << c.name;
+    }
 }
 
 }  // namespace

@@ -45,30 +45,36 @@ struct ListCase {
     std::string before;  // kAbsent: no upper filter list
     std::string after;
     MessageCode expected;
+    int writes, deletions;  // asked of the setup interface
 };
 
 TEST(RemoveFilterDriver, TakesEveryEntryOfTheDriverOutOfTheUpperList) {
     const std::string oddSize = multiSz({L"lumagate664"}) + '\0';
     const ListCase cases[] = {
-        {"only entry: the property goes", REG_MULTI_SZ, multiSz({L"lumagate664"}), kAbsent, MSG_OK},
-        {"another entry stays", REG_MULTI_SZ, multiSz({L"EhStorClass", L"lumagate664"}), multiSz({L"EhStorClass"}), MSG_OK},
-        {"order of the others kept", REG_MULTI_SZ, multiSz({L"a", L"lumagate664", L"b"}), multiSz({L"a", L"b"}), MSG_OK},
-        {"upper case removed", REG_MULTI_SZ, multiSz({L"LUMAGATE664", L"x"}), multiSz({L"x"}), MSG_OK},
+        {"only entry: the property goes", REG_MULTI_SZ, multiSz({L"lumagate664"}), kAbsent, MSG_OK, 0, 1},
+        {"another entry stays", REG_MULTI_SZ, multiSz({L"EhStorClass", L"lumagate664"}), multiSz({L"EhStorClass"}), MSG_OK, 1, 0},
+        {"order of the others kept", REG_MULTI_SZ, multiSz({L"a", L"lumagate664", L"b"}), multiSz({L"a", L"b"}), MSG_OK, 1, 0},
+        {"upper case removed", REG_MULTI_SZ, multiSz({L"LUMAGATE664", L"x"}), multiSz({L"x"}), MSG_OK, 1, 0},
         {"duplicates all removed", REG_MULTI_SZ, multiSz({L"lumagate664", L"x", L"LumaGate664", L"lumagate664"}),
-         multiSz({L"x"}), MSG_OK},
+         multiSz({L"x"}), MSG_OK, 1, 0},
+        // Written back although nothing changed.
         {"like names stay", REG_MULTI_SZ, multiSz({L"lumagate6640", L"lumagate66", L"lumagate632"}),
-         multiSz({L"lumagate6640", L"lumagate66", L"lumagate632"}), MSG_OK},
-        {"empty list: the property goes", REG_MULTI_SZ, multiSz({}), kAbsent, MSG_OK},
-        {"no list", REG_MULTI_SZ, kAbsent, kAbsent, MSG_OK},
+         multiSz({L"lumagate6640", L"lumagate66", L"lumagate632"}), MSG_OK, 1, 0},
+        {"empty list: the property goes", REG_MULTI_SZ, multiSz({}), kAbsent, MSG_OK, 0, 1},
+        {"no list", REG_MULTI_SZ, kAbsent, kAbsent, MSG_OK, 0, 0},
         {"not a multi-string: no list", REG_SZ, rawUnits(std::wstring(L"lumagate664\0", 12)),
-         rawUnits(std::wstring(L"lumagate664\0", 12)), MSG_OK},
-        {"empty value: no list", REG_MULTI_SZ, std::string(), std::string(), MSG_OK},
-        // What cannot be read whole is not written back.
-        {"odd byte count", REG_MULTI_SZ, oddSize, oddSize, MSG_FILTER_NOT_REMOVED},
-        {"final empty string missing", REG_MULTI_SZ, rawUnits(std::wstring(L"lumagate664\0", 12)),
-         rawUnits(std::wstring(L"lumagate664\0", 12)), MSG_FILTER_NOT_REMOVED},
-        {"last entry unterminated", REG_MULTI_SZ, rawUnits(std::wstring(L"x\0lumagate664", 13)),
-         rawUnits(std::wstring(L"x\0lumagate664", 13)), MSG_FILTER_NOT_REMOVED},
+         rawUnits(std::wstring(L"lumagate664\0", 12)), MSG_OK, 0, 0},
+        {"empty value: no list", REG_MULTI_SZ, std::string(), std::string(), MSG_OK, 0, 0},
+        // Stored without its terminators, a list still holds the entries it shows.
+        {"final empty string missing", REG_MULTI_SZ, rawUnits(std::wstring(L"lumagate664\0", 12)), kAbsent, MSG_OK, 0, 1},
+        {"no terminator at all", REG_MULTI_SZ, rawUnits(L"lumagate664"), kAbsent, MSG_OK, 0, 1},
+        {"last entry unterminated", REG_MULTI_SZ, rawUnits(std::wstring(L"x\0lumagate664", 13)), multiSz({L"x"}), MSG_OK, 1, 0},
+        {"other entry unterminated, written back whole", REG_MULTI_SZ, rawUnits(std::wstring(L"lumagate664\0EhStorClass", 23)),
+         multiSz({L"EhStorClass"}), MSG_OK, 1, 0},
+        {"entries after the empty string are no part of it", REG_MULTI_SZ,
+         rawUnits(std::wstring(L"a\0\0lumagate664\0\0", 16)), multiSz({L"a"}), MSG_OK, 1, 0},
+        // What cannot be a list of UTF-16 strings is not touched.
+        {"odd byte count", REG_MULTI_SZ, oddSize, oddSize, MSG_FILTER_NOT_REMOVED, 0, 0},
     };
     for (const ListCase& c : cases) {
         SimulatedMachine machine;
@@ -83,6 +89,24 @@ TEST(RemoveFilterDriver, TakesEveryEntryOfTheDriverOutOfTheUpperList) {
         EXPECT_EQ(hasMarker(machine, stick.disk), c.expected != MSG_OK) << c.name;
         EXPECT_EQ(machine.pnp.multiString(stick.disk, SPDRP_LOWERFILTERS), std::vector<std::wstring>{L"lumagate664"})
             << c.name;
+        EXPECT_EQ(machine.pnp.node(stick.disk).propertyWrites, c.writes) << c.name;
+        EXPECT_EQ(machine.pnp.node(stick.disk).propertyDeletions, c.deletions) << c.name;
+    }
+}
+
+// A refused write leaves the list and the marker value as they were, and is a failure.
+TEST(RemoveFilterDriver, ARefusedWriteIsAFailure) {
+    const std::vector<std::wstring> lists[] = {{L"lumagate664"}, {L"EhStorClass", L"lumagate664"}, {L"EhStorClass"}};
+    for (const std::vector<std::wstring>& list : lists) {
+        SimulatedMachine machine;
+        SimDrive stick = addUsbStick(machine, L'E', 1);
+        machine.pnp.setMultiString(stick.disk, SPDRP_UPPERFILTERS, list);
+        machine.pnp.node(stick.disk).propertyWritesRefused = true;
+        EXPECT_EQ(removeFilterDriver(stick.diskId.c_str(), L"lumagate664", TRUE), MSG_FILTER_NOT_REMOVED);
+        EXPECT_EQ(machine.pnp.multiString(stick.disk, SPDRP_UPPERFILTERS), list);
+        EXPECT_TRUE(hasMarker(machine, stick.disk));
+        const SimNode& disk = machine.pnp.node(stick.disk);
+        EXPECT_EQ(disk.propertyWrites + disk.propertyDeletions, 1);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "tool/service/service_commands.h"
 #include "tool/service/service_pipe.h"
 
+#include "platform/system_calls.h"
 #include "sim/machine.h"
 #include "support/fake_service.h"
 #include "support/header_writer.h"
@@ -13,6 +14,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -192,6 +194,71 @@ TEST_F(ServiceClient, FlushWithTheServiceAsksItAndNotifiesNobody) {
     EXPECT_TRUE(machine.shellNotifications.empty());
     EXPECT_EQ(volume.locks, 0);
     EXPECT_TRUE(machine.sleeps.empty());
+}
+
+// The drive's Explorer windows are closed before anything else, with the service or without:
+// a window left open keeps the volume busy and the eject would be refused. The pass over the
+// desktop's windows asks the Windows version for each one; a probe window makes sure there is
+// one to ask for.
+std::vector<std::string> g_flushSteps;
+SystemCalls g_simulatedCalls;
+
+void step(const char* name) {
+    if (g_flushSteps.empty() || g_flushSteps.back() != name) g_flushSteps.push_back(name);
+}
+BOOL WINAPI versionAsked(OSVERSIONINFOW* info) {
+    step("windows");
+    return g_simulatedCalls.getVersionExW(info);
+}
+DWORD WINAPI clockAskedByThePipe() {
+    step("pipe");
+    return g_simulatedCalls.getTickCount();
+}
+void WINAPI shellNotified(LONG event, UINT flags, LPCVOID item1, LPCVOID item2) {
+    step("shell");
+    g_simulatedCalls.shChangeNotify(event, flags, item1, item2);
+}
+HANDLE WINAPI volumeOpened(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                           DWORD flags, HANDLE templateFile) {
+    step("volume");
+    return g_simulatedCalls.createFileW(path, access, share, security, disposition, flags, templateFile);
+}
+
+struct FlushOrderCase {
+    BOOL service;
+    std::vector<std::string> steps;
+};
+
+TEST_F(ServiceClient, FlushClosesTheDrivesWindowsFirst) {
+    WNDCLASSW probeClass = {};
+    probeClass.lpfnWndProc = DefWindowProcW;
+    probeClass.hInstance = GetModuleHandleW(nullptr);
+    probeClass.lpszClassName = L"ParvaneFlushProbe";
+    ASSERT_TRUE(RegisterClassW(&probeClass));
+    HWND probe = CreateWindowExW(0, L"ParvaneFlushProbe", nullptr, WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(probe, nullptr);
+    const FlushOrderCase cases[] = {
+        {TRUE, {"windows", "pipe"}},
+        {FALSE, {"windows", "shell", "volume"}},
+    };
+    for (const FlushOrderCase& c : cases) {
+        serviceAvailable = c.service;
+        SimulatedMachine machine;
+        machine.addDevice(L"\\\\.\\E: ");
+        FakeService service(L"[FLS]\r\nstatus=OK\r\n");
+        g_flushSteps.clear();
+        g_simulatedCalls = g_systemCalls;
+        g_systemCalls.getVersionExW = &versionAsked;
+        g_systemCalls.getTickCount = &clockAskedByThePipe;
+        g_systemCalls.shChangeNotify = &shellNotified;
+        g_systemCalls.createFileW = &volumeOpened;
+        EXPECT_TRUE(flushVolume(L"E: ")) << c.service;
+        g_systemCalls = g_simulatedCalls;
+        EXPECT_EQ(g_flushSteps, c.steps) << c.service;
+    }
+    DestroyWindow(probe);
+    UnregisterClassW(L"ParvaneFlushProbe", GetModuleHandleW(nullptr));
 }
 
 struct HeaderCase {

@@ -2,6 +2,7 @@
 #include "tool/service/service_commands.h"
 
 #include "sim/machine.h"
+#include "sim/scenarios.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,73 @@ TEST(FlushVolume, StopsAtTheFirstSuccess) {
     EXPECT_TRUE(flushVolume(kDrive));
     EXPECT_EQ(machine.sleeps, std::vector<DWORD>(2, 200));
     EXPECT_EQ(volume.locks, 1);
+}
+
+// Another program's open handle on the volume, as Windows treats it when the tool opens and
+// locks the volume: its share mode may refuse the open, and any open handle refuses the lock.
+struct HolderCase {
+    const char* name;
+    DWORD access, share;
+    BOOL flushed;
+    int locks;  // a refused open never gets to the lock
+};
+
+TEST(MyVolumeFlush, RefusedByAnotherProgramsHandle) {
+    const HolderCase cases[] = {
+        {"a program's file: open, lock refused", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, FALSE, 1},
+        {"a disk utility alone on the volume: sharing violation", GENERIC_READ, 0, FALSE, 0},
+        {"a reader that shares no writing: the tool reads only", GENERIC_READ, FILE_SHARE_READ, FALSE, 1},
+        {"a writer that shares no reading: sharing violation", GENERIC_WRITE, FILE_SHARE_WRITE, FALSE, 0},
+        {"a handle without data access still refuses the lock", 0, 0, FALSE, 1},
+    };
+    for (const HolderCase& c : cases) {
+        SimulatedMachine machine;
+        SimDrive stick = addUsbStick(machine, L'E', 1);
+        SimDevice& volume = *machine.findDevice(L"\\\\.\\E:");
+        ASSERT_GE(machine.holdOpen(volume.path, c.access, c.share), 0) << c.name;
+        EXPECT_EQ(myVolumeFlush(L"E:"), c.flushed) << c.name;
+        EXPECT_EQ(volume.locks, c.locks) << c.name;
+        EXPECT_EQ(volume.dismounts, 0) << c.name << ": nothing forced behind the user's back";
+        EXPECT_TRUE(machine.messageBoxes.empty()) << c.name;
+    }
+}
+
+TEST(MyVolumeFlush, SucceedsOnceTheProgramHasClosedItsFile) {
+    SimulatedMachine machine;
+    addUsbStick(machine, L'E', 1);
+    int file = machine.holdOpen(L"\\\\.\\E:");
+    ASSERT_GE(file, 0);
+    EXPECT_FALSE(myVolumeFlush(L"E:"));
+    machine.closeHeld(file);
+    EXPECT_TRUE(myVolumeFlush(L"E:"));
+    SimDevice& volume = *machine.findDevice(L"\\\\.\\E:");
+    EXPECT_EQ(volume.locks, 2);
+    EXPECT_EQ(volume.unlocks, 1);
+    EXPECT_EQ(volume.dismounts, 0);
+}
+
+// The program closes its file 700 ms after the first try: the fifth try, after four pauses of
+// 200 ms, finds the volume free.
+TEST(FlushVolume, RetriesUntilTheProgramHasClosedItsFile) {
+    SimulatedMachine machine;
+    addUsbStick(machine, L'E', 1);
+    int file = machine.holdOpen(L"\\\\.\\E:");
+    machine.closeHeldAt(file, machine.now + 700);
+    EXPECT_TRUE(flushVolume(L"E:"));
+    EXPECT_EQ(machine.sleeps, std::vector<DWORD>(4, 200));
+    EXPECT_EQ(machine.findDevice(L"\\\\.\\E:")->locks, 5);
+    EXPECT_FALSE(machine.isHeldOpen(file));
+}
+
+// A drive argument whose volume path would not fit is no volume: a cut path could name another.
+TEST(MyVolumeFlush, ADriveArgumentTooLongForThePathOpensNothing) {
+    SimulatedMachine machine;
+    const std::wstring fits(59, L'E');  // "\\\\.\\" and 59 characters fill 63 units
+    const std::wstring tooLong(60, L'E');
+    machine.addDevice(L"\\\\.\\" + fits);  // where a cut path would lead
+    EXPECT_TRUE(myVolumeFlush(fits.c_str()));
+    EXPECT_FALSE(myVolumeFlush(tooLong.c_str()));
+    EXPECT_EQ(machine.deviceOpens, 1);
 }
 
 }  // namespace

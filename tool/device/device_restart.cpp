@@ -79,7 +79,8 @@ MessageCode changeDeviceState(HDEVINFO set, DWORD index, DWORD stateChange) {
     // The global setting comes first; the configuration-specific one then replaces it.
     if (!setPropertyChange(set, &device, stateChange, DICS_FLAG_GLOBAL)) return MSG_DEVICE_CHANGE_FAILED;
     if (!setPropertyChange(set, &device, stateChange, DICS_FLAG_CONFIGSPECIFIC)) return MSG_DEVICE_CHANGE_FAILED;
-    if (!sys().setupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &device)) return MSG_DEVICE_CHANGE_FAILED;
+    if (!sys().setupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &device))
+        return GetLastError() == ERROR_IN_WOW64 ? MessageCode(MSG_WINDOWS_VERSION) : MessageCode(MSG_DEVICE_CHANGE_FAILED);
     if (needsRestart(set, &device)) return MSG_DEVICE_NOT_RENEWED;
     return MSG_OK;
 }
@@ -100,7 +101,8 @@ MessageCode setDeviceEnabledRetrying(const wchar_t* instanceId, int enable) {
     MessageCode result = MSG_DEVICE_NOT_RENEWED;
     for (DWORD attempt = 0; attempt < DEVICE_CHANGE_ATTEMPTS; ++attempt) {
         result = setDeviceEnabled(instanceId, enable);
-        if (result == MSG_OK) break;
+        // A 32-bit build on 64-bit Windows will never be let through: say so at once.
+        if (result == MSG_OK || result == MSG_WINDOWS_VERSION) break;
         sys().sleep(DEVICE_CHANGE_PAUSE_MS);
     }
     return result;

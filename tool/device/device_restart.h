@@ -32,10 +32,12 @@ BOOL walkDeviceSet(HDEVINFO set, const DeviceSetVisitor& visit);
 BOOL findDeviceExact(HDEVINFO set, const wchar_t* instanceId, DWORD* index, SP_DEVINFO_DATA* device);
 
 // stateChange is DICS_ENABLE or DICS_DISABLE: 501, 503, 504, or 505 when only a restart
-// would make the change take effect.
+// would make the change take effect. 507 when the class installer refuses this process as a
+// 32-bit program on 64-bit Windows (ERROR_IN_WOW64), which only the other build can do.
 MessageCode changeDeviceState(HDEVINFO set, DWORD index, DWORD stateChange);
 // One attempt on the present device with that instance ID; enable is 0 or 1.
 MessageCode setDeviceEnabled(const wchar_t* instanceId, int enable);
+// Up to five attempts, 500 ms apart; 507 is not tried again.
 MessageCode setDeviceEnabledRetrying(const wchar_t* instanceId, int enable);
 // The dispatcher: the service's ENA command when it is available, else the local change.
 MessageCode enableDevice(const wchar_t* instanceId, int enable);

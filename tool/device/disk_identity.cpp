@@ -94,25 +94,33 @@ bool listsVolume(const wchar_t* diskId, const wchar_t* volumeId) {
     return false;
 }
 
+// A cut instance ID could name another device: an ID that does not fit is no answer.
+bool copyWhole(wchar_t* out, size_t capacity, const wchar_t* id) {
+    if (wcslen(id) >= capacity) return false;
+    copyText(out, capacity, id);
+    return true;
+}
+
 bool findDiskOfVolume(const wchar_t* volumeId, wchar_t* out, size_t capacity) {
-    bool found = false;
+    const wchar_t* disk = nullptr;
+    wchar_t found[INSTANCE_ID_CAPACITY];
     forEachDevice(&GUID_DEVINTERFACE_DISK, nullptr, [&](HDEVINFO, SP_DEVINFO_DATA&, const wchar_t* id) {
         if (!listsVolume(id, volumeId)) return true;
-        copyText(out, capacity, id);
-        found = true;
+        copyText(found, id);
+        disk = found;
         return false;
     });
-    if (found) return true;
+    if (disk) return copyWhole(out, capacity, disk);
     // A medium whose volume hangs directly under its disk lists no removal relation.
     wchar_t parent[INSTANCE_ID_CAPACITY];
     if (getParentDeviceId(volumeId, parent, INSTANCE_ID_CAPACITY) != MSG_OK) return false;
     forEachDevice(&GUID_DEVINTERFACE_DISK, nullptr, [&](HDEVINFO, SP_DEVINFO_DATA&, const wchar_t* id) {
         if (!sameInstanceId(id, parent)) return true;
-        copyText(out, capacity, id);
-        found = true;
+        copyText(found, id);
+        disk = found;
         return false;
     });
-    return found;
+    return disk && copyWhole(out, capacity, disk);
 }
 
 // The next node of a depth-first, pre-order walk; false when the whole tree is done.
@@ -143,18 +151,20 @@ const GUID* interfaceClassFor(UINT driveType, const wchar_t* ntDeviceName) {
     }
 }
 
-// The device number behind an interface path, or -1. Access 0: no rights are needed to ask.
-LONG deviceNumberOf(const wchar_t* devicePath, DWORD access) {
+// The device number behind a device path; false when the device does not open or does not
+// answer. Access 0: no rights are needed to ask.
+bool readDeviceNumber(const wchar_t* devicePath, DWORD access, LONG* out) {
     UniqueDevice device(sys().createFileW(devicePath, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
-    if (!device) return -1;
+    if (!device) return false;
     STORAGE_DEVICE_NUMBER number;
     ZeroMemory(&number, sizeof(number));
     DWORD returned = 0;
     if (!sys().deviceIoControl(device.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof(number),
                                &returned, nullptr))
-        return -1;
-    return static_cast<LONG>(number.DeviceNumber);
+        return false;
+    *out = static_cast<LONG>(number.DeviceNumber);
+    return true;
 }
 
 }  // namespace
@@ -162,7 +172,8 @@ LONG deviceNumberOf(const wchar_t* devicePath, DWORD access) {
 int32_t queryDiskNumber(const wchar_t* driveArgument) {
     wchar_t path[VOLUME_PATH_CAPACITY];
     formatVolumePath(path, driveArgument[0]);
-    return deviceNumberOf(path, GENERIC_READ);
+    LONG number = -1;
+    return readDeviceNumber(path, GENERIC_READ, &number) ? number : -1;
 }
 
 BOOL findDiskOfDrive(const wchar_t* driveArgument, wchar_t* out, size_t capacity) {
@@ -177,14 +188,15 @@ BOOL getDiskFriendlyName(const wchar_t* diskInstanceId, wchar_t* out, size_t cap
     BOOL found = FALSE;
     forEachDevice(&GUID_DEVINTERFACE_DISK, diskInstanceId, [&](HDEVINFO set, SP_DEVINFO_DATA& device, const wchar_t* id) {
         if (!sameInstanceId(id, diskInstanceId)) return true;
-        // One unit is kept back for a terminator the stored name may lack.
-        ZeroMemory(out, capacity * sizeof(wchar_t));
-        DWORD bytes = static_cast<DWORD>((capacity - 1) * sizeof(wchar_t));
+        // The read may fill the whole capacity: a name of capacity - 1 characters comes with its
+        // terminator. The unit beyond ends a name stored without one.
+        wchar_t name[FRIENDLY_NAME_CAPACITY + 1] = {};
+        size_t units = capacity < FRIENDLY_NAME_CAPACITY ? capacity : FRIENDLY_NAME_CAPACITY;
         if (!sys().setupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                                     reinterpret_cast<PBYTE>(out), bytes, nullptr)) {
-            out[0] = 0;
+                                                     reinterpret_cast<PBYTE>(name),
+                                                     static_cast<DWORD>(units * sizeof(wchar_t)), nullptr))
             return true;
-        }
+        copyText(out, capacity, name);
         found = TRUE;
         return false;
     });
@@ -248,6 +260,8 @@ DEVINST locateDiskDevNode(int32_t diskNumber, UINT driveType, const wchar_t* ntD
         device.cbSize = sizeof(device);
         if (!sys().setupDiGetDeviceInterfaceDetailW(set.get(), &itf, detail, kInterfaceDetailLimit, nullptr, &device))
             continue;
-        if (deviceNumberOf(detail->DevicePath, 0) == diskNumber) return device.DevInst;
+        // An interface that does not open or does not answer is skipped: it is no disk -1.
+        LONG number = -1;
+        if (readDeviceNumber(detail->DevicePath, 0, &number) && number == diskNumber) return device.DevInst;
     }
 }

@@ -72,14 +72,16 @@ MessageCode findDriveDevNode(wchar_t letter, LONG number, DEVINST* node) {
 MessageCode requestParentEject(DEVINST node) {
     DEVINST parent = 0;
     PNP_VETO_TYPE vetoType = PNP_VetoTypeUnknown;
-    wchar_t vetoName[kVetoNameCapacity];
-    vetoName[0] = 0;
+    // Zero-filled before the request, and its last unit cleared after it, so that the name
+    // printed ends within the buffer whatever the request wrote.
+    wchar_t vetoName[kVetoNameCapacity] = {};
     CONFIGRET result;
     // Without a parent there is nothing to eject, so report it as a missing node, never ask.
     if (sys().cmGetParent(&parent, node, 0) != CR_SUCCESS || parent == 0)
         result = CR_NO_SUCH_DEVNODE;
     else
         result = sys().cmRequestDeviceEjectW(parent, &vetoType, vetoName, kVetoNameCapacity, 0);
+    vetoName[kVetoNameCapacity - 1] = 0;
     if (result == CR_SUCCESS) {
         writeStandardOutput("Success\n\n");
         return MSG_OK;

@@ -45,18 +45,21 @@ ListRead readFilterList(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, s
     return *bytes == 0 ? ListRead::Absent : ListRead::Read;
 }
 
-// The list's length in units up to and including its final empty string, scanning only the
-// bytes that were read; 0 when the data is of odd size or ends before that empty string.
-size_t multiStringLength(const wchar_t* units, DWORD bytes) {
+// Makes the list that was read well formed in place and returns its length in units, up to and
+// including its final empty string. Windows lets a program store a list without its final
+// empty string, or without the last entry's terminator as well; such a list holds the entries
+// it plainly shows, and the terminators it lacks are written into the padding beyond the bytes
+// read. 0 for data of odd size, which cannot be a list of UTF-16 strings.
+size_t completeMultiString(wchar_t* units, DWORD bytes) {
     if (bytes % sizeof(wchar_t) != 0) return 0;
     size_t count = bytes / sizeof(wchar_t);
-    for (size_t pos = 0; pos < count;) {
-        if (units[pos] == 0) return pos + 1;
+    size_t pos = 0;
+    while (pos < count && units[pos] != 0) {
         while (pos < count && units[pos] != 0) ++pos;
-        if (pos == count) return 0;
-        ++pos;
+        units[pos++] = 0;
     }
-    return 0;
+    units[pos] = 0;
+    return pos + 1;
 }
 
 // Moves the rest of the list down over every entry equal to name; returns the new length.
@@ -121,8 +124,8 @@ BOOL removeFromFilterList(HDEVINFO set, SP_DEVINFO_DATA* device, const wchar_t* 
     DWORD bytes = 0;
     ListRead read = readFilterList(set, device, property, &units, &bytes);
     if (read != ListRead::Read) return read == ListRead::Absent;
-    size_t length = multiStringLength(units.data(), bytes);
-    // Writing back a list we could not read whole would damage the device's other filters.
+    size_t length = completeMultiString(units.data(), bytes);
+    // Writing back what is not a list would damage the device's other filters.
     if (length == 0) return FALSE;
     length = removeEntries(units.data(), length, driverName);
     return writeFilterList(set, device, property, units.data(), length);

@@ -20,8 +20,9 @@ MessageCode removeProductDriver(const wchar_t* diskInstanceId);
 // 501 when the filter list (upper or lower) was written back without driverName and the marker
 // value was deleted; 793 otherwise, also when no device has that instance ID.
 MessageCode removeFilterDriver(const wchar_t* instanceId, const wchar_t* driverName, BOOL upper);
-// TRUE when the list was written back without driverName, or there was no list. A list that is
-// cut off or of odd size is left as it is, with FALSE.
+// TRUE when the list was written back without driverName, or there was no list. A list stored
+// without its final terminators holds the entries it shows and is written back whole; data of
+// odd size is no list and is left as it is, with FALSE.
 BOOL removeFromFilterList(HDEVINFO set, SP_DEVINFO_DATA* device, const wchar_t* driverName, BOOL upper);
 // TRUE exactly when the marker value existed in the hardware key and was deleted.
 BOOL deleteMarkerValue(HDEVINFO set, SP_DEVINFO_DATA* device);

@@ -224,7 +224,9 @@ BOOL flushVolume(const wchar_t* driveArgument) {
 
 BOOL myVolumeFlush(const wchar_t* driveArgument) {
     wchar_t path[DEVICE_PATH_CAPACITY];
-    formatText(path, DEVICE_PATH_CAPACITY, L"\\\\.\\%s", driveArgument);
+    // A cut path could name another device: a drive argument that does not fit is no volume.
+    if (formatText(path, DEVICE_PATH_CAPACITY, L"\\\\.\\%s", driveArgument) != 4 + wcslen(driveArgument))
+        return FALSE;
     UniqueDevice volume(sys().createFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
     if (!volume) return FALSE;
