@@ -27,8 +27,9 @@ protected:
     }
     void TearDown() override { clearFixtureDrive(); }
 
-    // Runs the tool; answers the one box it shows, if any. Returns the exit code.
-    DWORD run(const std::wstring& path, const std::wstring& args, ShownBox* box) {
+    // Runs the tool; answers the one box it shows, if any, then closes the main dialog with
+    // Esc when it is expected. Returns the exit code.
+    DWORD run(const std::wstring& path, const std::wstring& args, ShownBox* box, bool dialogExpected = false) {
         ToolProcess process;
         EXPECT_TRUE(process.start(path, args)) << GetLastError();
         HWND shown = process.waitForBox(box ? kBoxTimeoutMs : 1500);
@@ -38,6 +39,11 @@ protected:
             ToolProcess::answerBox(shown);
         } else if (box) {
             ADD_FAILURE() << "no message box appeared";
+        }
+        if (dialogExpected) {
+            HWND dialog = process.waitForMainDialog(kBoxTimeoutMs);
+            EXPECT_NE(dialog, nullptr) << "the main dialog did not appear";
+            if (dialog) ToolProcess::pressEscape(dialog);
         }
         return process.waitForExit(kExitTimeoutMs);
     }
@@ -51,9 +57,9 @@ TEST_F(ToolStartup, EmptyCommandLineEndsWithoutAWord) {
     EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
-TEST_F(ToolStartup, ReleasesAWaitingLauncherAndEnds) {
+TEST_F(ToolStartup, ReleasesAWaitingLauncherAndShowsTheDialog) {
     UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, kEventName));
-    EXPECT_EQ(run(tool, L"E: ", nullptr), 0u);
+    EXPECT_EQ(run(tool, L"E: ", nullptr, true), 0u);
     EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
@@ -103,7 +109,7 @@ TEST_F(ToolStartup, ServiceHeaderAndChangedAutorunGiveTheWarning) {
     ASSERT_TRUE(writeUnicodeFile(L"E:\\autorun.inf", L"[autorun]\r\nopen=Parvane.exe open\r\n"
                                                        L"shell\\usbClose\\command=E:\\tools\\Parvane.exe\r\n"));
     ShownBox box;
-    EXPECT_EQ(run(tool, L"E: ", &box), 0u);
+    EXPECT_EQ(run(tool, L"E: ", &box, true), 0u);
     DeleteFileW(L"E:\\autorun.inf");
     EXPECT_EQ(box.caption, kToolTitle);
     EXPECT_EQ(box.text,
