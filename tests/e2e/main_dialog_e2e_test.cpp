@@ -97,8 +97,11 @@ TEST_F(MainDialogE2e, UsageProbeAsksTheServiceAtStartAndASecondAfterEachAnswer) 
         EXPECT_GE(gap, 1450u) << "question " << i << " came before a second had passed after the answer";
         EXPECT_LE(gap, 3500u) << "question " << i;
     }
-    for (const std::string& request : service.requests())
-        if (request.compare(14, 3, "CPD") == 0) EXPECT_EQ(request, kUsageRequest);
+    for (const std::string& request : service.requests()) {
+        if (request.compare(14, 3, "CPD") == 0) {
+            EXPECT_EQ(request, kUsageRequest);
+        }
+    }
 }
 
 TEST_F(MainDialogE2e, ProcessNamedByTheServiceDisablesBothCommands) {
