@@ -208,6 +208,20 @@ TEST_F(AboutBox, AddressFromAFileThatIsNoWebAddressIsNotOpened) {
     EXPECT_TRUE(machine.shellLaunches.empty());
 }
 
+TEST_F(AboutBox, AddressButtonTextsAreCutTo255) {
+    writeOverrideFile(L"English.ini", L"[Parvane]\r\nhomePage=" + std::wstring(300, L'h') + L"\r\n550=%s%d\r\n");
+    openMainDialog();
+    std::wstring homepage, usage;
+    showWhile(kAboutTitle, [&](HWND box) {
+        homepage = windowText(GetDlgItem(box, IDC_HOMEPAGE));
+        usage = windowText(GetDlgItem(box, IDC_USAGE));
+        pressEscape(box);
+        return true;
+    });
+    EXPECT_EQ(homepage, std::wstring(255, L'h'));
+    EXPECT_EQ(usage, L"%s%d:https://www.torvaworks.example/en/usage.html") << "a text is never a format";
+}
+
 TEST_F(AboutBox, OnlyHttpAndHttpsAddressesAreOpened) {
     struct Row {
         const wchar_t* address;

@@ -221,6 +221,25 @@ TEST(MessageFontFace, IsTheSystemsMessageFont) {
     EXPECT_FALSE(messageFontFace().empty());
 }
 
+// Another face for the system's message font, for the life of the object. Without
+// SPIF_UPDATEINIFILE, Wine keeps the change to this process.
+class OtherMessageFont {
+public:
+    explicit OtherMessageFont(const wchar_t* face) {
+        saved_.cbSize = sizeof(saved_);
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(saved_), &saved_, 0);
+        NONCLIENTMETRICSW changed = saved_;
+        wcscpy(changed.lfMessageFont.lfFaceName, face);
+        SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(changed), &changed, 0);
+    }
+    ~OtherMessageFont() { SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof(saved_), &saved_, 0); }
+    OtherMessageFont(const OtherMessageFont&) = delete;
+    OtherMessageFont& operator=(const OtherMessageFont&) = delete;
+
+private:
+    NONCLIENTMETRICSW saved_ = {};
+};
+
 struct VersionCase {
     DWORD major, minor;
     bool patched;
@@ -229,7 +248,10 @@ struct VersionCase {
 TEST(LoadDialogTemplate, MessageFontFromWindows62OnWithTheTemplatesPointSize) {
     const VersionCase versions[] = {{5, 1, false}, {6, 0, false}, {6, 1, false},
                                     {6, 2, true},  {6, 3, true},  {10, 0, true}};
+    // Wine's own message font is the templates' "MS Shell Dlg": another one shows the change.
+    OtherMessageFont segoe(L"Segoe UI");
     const std::wstring face = messageFontFace();
+    ASSERT_EQ(face, L"Segoe UI");
     for (WORD id : {WORD(IDD_MAIN_DIALOG), WORD(IDD_ABOUT_BOX)}) {
         const Bytes resource = ownResource(id);
         ASSERT_FALSE(resource.empty());
@@ -250,6 +272,12 @@ TEST(LoadDialogTemplate, MessageFontFromWindows62OnWithTheTemplatesPointSize) {
             // Point size, weight, italic and character set as the template has them.
             EXPECT_EQ(Bytes(result.begin() + field, result.begin() + field + 6),
                       Bytes(resource.begin() + field, resource.begin() + field + 6));
+            // "Segoe UI" is four units shorter than "MS Shell Dlg": the items move 8 bytes
+            // forward, and the 8 bytes they leave at the end are cleared.
+            const size_t items = (field + 6 + 26 + 3) & ~size_t(3);
+            ASSERT_EQ(result.size(), resource.size());
+            EXPECT_EQ(Bytes(result.begin() + items - 8, result.end() - 8), Bytes(resource.begin() + items, resource.end()));
+            EXPECT_EQ(Bytes(result.end() - 8, result.end()), Bytes(8, 0));
             HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                                      reinterpret_cast<LPCDLGTEMPLATEW>(result.data()), nullptr,
                                                      &plainDialogProc, 0);
