@@ -1,5 +1,6 @@
 // The shipped removal tool's main dialog under Wine, as a person and the product's service
 // meet it: its title, its end by Esc, and the usage probe's requests to the service.
+#include "e2e/staged_tool.h"
 #include "e2e/tool_process.h"
 #include "platform/owners.h"
 #include "support/fake_service.h"
@@ -36,18 +37,7 @@ size_t usageRequests(const FakeService& service) {
     return count;
 }
 
-class MainDialogE2e : public ::testing::Test {
-protected:
-    void SetUp() override {
-        clearFixtureDrive();
-        const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        tool = stageTool(std::wstring(name, name + strlen(name)), PARVANE_TOOL_FILE);
-        ASSERT_FALSE(tool.empty()) << "cannot stage " << builtToolPath().c_str();
-    }
-    void TearDown() override { clearFixtureDrive(); }
-
-    std::wstring tool;
-};
+typedef StagedToolTest MainDialogE2e;
 
 TEST_F(MainDialogE2e, AppearsWithTheExactTitleAndAfterEscANewToolStarts) {
     for (int round = 0; round < 2; ++round) {

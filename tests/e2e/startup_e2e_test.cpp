@@ -1,5 +1,6 @@
 // The shipped removal tool, started as the launcher starts it, under Wine with a display.
 // Drive E: is the fixture drive; the tool's own INI file lies beside a staged copy of it.
+#include "e2e/staged_tool.h"
 #include "e2e/tool_process.h"
 #include "platform/owners.h"
 #include "support/fake_service.h"
@@ -17,16 +18,8 @@ const wchar_t kToolTitle[] = L"Safely Remove Tool@Stravio# Ver.5.1.0";
 const wchar_t kMutexName[] = L"_Parvane_Mutex";
 const wchar_t kEventName[] = L"__Parvane_Event";
 
-class ToolStartup : public ::testing::Test {
+class ToolStartup : public StagedToolTest {
 protected:
-    void SetUp() override {
-        clearFixtureDrive();
-        const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        tool = stageTool(std::wstring(name, name + strlen(name)), PARVANE_TOOL_FILE);
-        ASSERT_FALSE(tool.empty()) << "cannot stage " << builtToolPath().c_str();
-    }
-    void TearDown() override { clearFixtureDrive(); }
-
     // Runs the tool; answers the one box it shows, if any, then closes the main dialog with
     // Esc when it is expected. Returns the exit code.
     DWORD run(const std::wstring& path, const std::wstring& args, ShownBox* box, bool dialogExpected = false) {
@@ -47,8 +40,6 @@ protected:
         }
         return process.waitForExit(kExitTimeoutMs);
     }
-
-    std::wstring tool;
 };
 
 TEST_F(ToolStartup, EmptyCommandLineEndsWithoutAWord) {
