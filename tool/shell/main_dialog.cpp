@@ -59,8 +59,8 @@ void setMenuText(HMENU menu, UINT item, BOOL byPosition, const wchar_t* text) {
 }
 
 void setTexts(HWND dialog) {
-    wchar_t title[DIALOG_CAPTION_CAPACITY];
-    formatText(title, DIALOG_CAPTION_CAPACITY, L"%s", windowTitle());
+    wchar_t title[MAIN_WINDOW_TITLE_CAPACITY];
+    formatText(title, MAIN_WINDOW_TITLE_CAPACITY, L"%s", windowTitle());
     SetWindowTextW(dialog, title);
     SetDlgItemTextW(dialog, IDC_HIDE, messageText(MSG_BUTTON_HIDE));
     SetDlgItemTextW(dialog, IDC_REMOVE, messageText(MSG_BUTTON_REMOVE));

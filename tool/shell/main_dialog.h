@@ -19,11 +19,8 @@ void forceForegroundWindow(HWND window);
 enum : UINT_PTR { USAGE_TIMER_ID = 1 };
 enum : UINT { USAGE_TIMER_PERIOD_MS = 1000 };
 
-// Text lengths of the dialog, terminator included.
-enum : size_t {
-    DIALOG_CAPTION_CAPACITY = 64,
-    STATUS_TEXT_CAPACITY = 512,
-};
+// The status bar's text length, terminator included.
+enum : size_t { STATUS_TEXT_CAPACITY = 512 };
 
 // Waits for the last workflow thread, if one was started and not yet joined, closes it and
 // marks it as joined. Messages sent to this thread's windows meanwhile are served, so a
