@@ -210,6 +210,7 @@ const wchar_t* windowTitle() {
 #if !PARVANE_TOOL
 const wchar_t* toolWindowTitle() {
     buildWindowTitle(g_toolWindowTitle, true);
+    g_toolWindowTitle[MAIN_WINDOW_TITLE_CAPACITY - 1] = 0;
     return g_toolWindowTitle;
 }
 #endif

@@ -19,6 +19,8 @@ enum : size_t {
     TITLE_CAPACITY = 128,
     VERSION_CAPACITY = 32,
     KEY_CAPACITY = 32,
+    // The removal tool's main window shows its title in this many units, terminator included.
+    MAIN_WINDOW_TITLE_CAPACITY = 64,
 };
 
 // Override texts are read from this section of "<drive>:\extra\<language>.ini".
@@ -42,8 +44,9 @@ const wchar_t* versionString();
 const wchar_t* versionCaption();
 const wchar_t* windowTitle();
 #if !PARVANE_TOOL
-// The title of the removal tool's main window, built and cut exactly as the tool builds its
-// own, so that the launcher finds a running tool even when an override makes it long.
+// The title of the removal tool's main window, built and cut exactly as the tool sets it on
+// its window (MAIN_WINDOW_TITLE_CAPACITY), so that the launcher finds a running tool even
+// when an override makes it long.
 const wchar_t* toolWindowTitle();
 #endif
 

@@ -49,6 +49,7 @@ const SystemCalls kRealSystemCalls = {
     &EnumProcesses,
     &GetTickCount,
     &Sleep,
+    &CreateThread,
     &MessageBoxW,
     &ShellExecuteW,
     &ShellExecuteExW,

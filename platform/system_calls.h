@@ -75,6 +75,11 @@ struct SystemCalls {
     DWORD(WINAPI* getTickCount)(void);
     void(WINAPI* sleep)(DWORD milliseconds);
 
+    // The threads the tool starts for its workflows and address openers: a test makes their
+    // creation fail.
+    HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                                 LPVOID parameter, DWORD flags, LPDWORD threadId);
+
     // What a person sees or answers.
     int(WINAPI* messageBoxW)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
     HINSTANCE(WINAPI* shellExecuteW)(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,

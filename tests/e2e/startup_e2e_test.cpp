@@ -1,5 +1,6 @@
 // The shipped removal tool, started as the launcher starts it, under Wine with a display.
 // Drive E: is the fixture drive; the tool's own INI file lies beside a staged copy of it.
+#include "e2e/staged_tool.h"
 #include "e2e/tool_process.h"
 #include "platform/owners.h"
 #include "support/fake_service.h"
@@ -17,18 +18,11 @@ const wchar_t kToolTitle[] = L"Safely Remove Tool@Stravio# Ver.5.1.0";
 const wchar_t kMutexName[] = L"_Parvane_Mutex";
 const wchar_t kEventName[] = L"__Parvane_Event";
 
-class ToolStartup : public ::testing::Test {
+class ToolStartup : public StagedToolTest {
 protected:
-    void SetUp() override {
-        clearFixtureDrive();
-        const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        tool = stageTool(std::wstring(name, name + strlen(name)), PARVANE_TOOL_FILE);
-        ASSERT_FALSE(tool.empty()) << "cannot stage " << builtToolPath().c_str();
-    }
-    void TearDown() override { clearFixtureDrive(); }
-
-    // Runs the tool; answers the one box it shows, if any. Returns the exit code.
-    DWORD run(const std::wstring& path, const std::wstring& args, ShownBox* box) {
+    // Runs the tool; answers the one box it shows, if any, then closes the main dialog with
+    // Esc when it is expected. Returns the exit code.
+    DWORD run(const std::wstring& path, const std::wstring& args, ShownBox* box, bool dialogExpected = false) {
         ToolProcess process;
         EXPECT_TRUE(process.start(path, args)) << GetLastError();
         HWND shown = process.waitForBox(box ? kBoxTimeoutMs : 1500);
@@ -39,10 +33,13 @@ protected:
         } else if (box) {
             ADD_FAILURE() << "no message box appeared";
         }
+        if (dialogExpected) {
+            HWND dialog = process.waitForMainDialog(kBoxTimeoutMs);
+            EXPECT_NE(dialog, nullptr) << "the main dialog did not appear";
+            if (dialog) ToolProcess::pressEscape(dialog);
+        }
         return process.waitForExit(kExitTimeoutMs);
     }
-
-    std::wstring tool;
 };
 
 TEST_F(ToolStartup, EmptyCommandLineEndsWithoutAWord) {
@@ -51,9 +48,9 @@ TEST_F(ToolStartup, EmptyCommandLineEndsWithoutAWord) {
     EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
-TEST_F(ToolStartup, ReleasesAWaitingLauncherAndEnds) {
+TEST_F(ToolStartup, ReleasesAWaitingLauncherAndShowsTheDialog) {
     UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, kEventName));
-    EXPECT_EQ(run(tool, L"E: ", nullptr), 0u);
+    EXPECT_EQ(run(tool, L"E: ", nullptr, true), 0u);
     EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
@@ -103,7 +100,7 @@ TEST_F(ToolStartup, ServiceHeaderAndChangedAutorunGiveTheWarning) {
     ASSERT_TRUE(writeUnicodeFile(L"E:\\autorun.inf", L"[autorun]\r\nopen=Parvane.exe open\r\n"
                                                        L"shell\\usbClose\\command=E:\\tools\\Parvane.exe\r\n"));
     ShownBox box;
-    EXPECT_EQ(run(tool, L"E: ", &box), 0u);
+    EXPECT_EQ(run(tool, L"E: ", &box, true), 0u);
     DeleteFileW(L"E:\\autorun.inf");
     EXPECT_EQ(box.caption, kToolTitle);
     EXPECT_EQ(box.text,

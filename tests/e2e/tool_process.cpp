@@ -8,8 +8,12 @@
 
 namespace {
 
+// The main dialog is the one dialog window with a status bar.
+const int kStatusBarId = 1003;
+
 struct BoxSearch {
     DWORD processId;
+    bool mainDialog;
     HWND found;
 };
 
@@ -19,7 +23,8 @@ BOOL CALLBACK findDialogOfProcess(HWND window, LPARAM param) {
     GetWindowThreadProcessId(window, &owner);
     wchar_t className[64] = L"";
     GetClassNameW(window, className, 64);
-    if (owner == search->processId && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window)) {
+    if (owner == search->processId && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window) &&
+        (GetDlgItem(window, kStatusBarId) != nullptr) == search->mainDialog) {
         search->found = window;
         return FALSE;
     }
@@ -77,15 +82,24 @@ bool ToolProcess::start(const std::wstring& exePath, const std::wstring& argumen
     return false;
 }
 
-HWND ToolProcess::waitForBox(DWORD timeoutMs) {
+HWND ToolProcess::waitForDialog(bool mainDialog, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
-        BoxSearch search = {pi_.dwProcessId, nullptr};
+        BoxSearch search = {pi_.dwProcessId, mainDialog, nullptr};
         EnumWindows(&findDialogOfProcess, reinterpret_cast<LPARAM>(&search));
         if (search.found) return search.found;
         if (WaitForSingleObject(pi_.hProcess, 50) == WAIT_OBJECT_0) return nullptr;
         if (GetTickCount() - start > timeoutMs) return nullptr;
     }
+}
+
+HWND ToolProcess::waitForBox(DWORD timeoutMs) { return waitForDialog(false, timeoutMs); }
+
+HWND ToolProcess::waitForMainDialog(DWORD timeoutMs) { return waitForDialog(true, timeoutMs); }
+
+void ToolProcess::pressEscape(HWND dialog) {
+    PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(dialog, WM_KEYUP, VK_ESCAPE, 0xC0010001);
 }
 
 ShownBox ToolProcess::readBox(HWND box) {

@@ -20,9 +20,13 @@ public:
 
     // Starts exePath with the command line "<exe> <arguments>" (no arguments: just the exe).
     bool start(const std::wstring& exePath, const std::wstring& arguments);
-    // The first dialog window (a message box) the process shows, or null after the timeout
-    // or once the process has ended.
+    // The first message box the process shows (a dialog window other than the main dialog),
+    // or null after the timeout or once the process has ended.
     HWND waitForBox(DWORD timeoutMs);
+    // The tool's main dialog (the dialog window with the status bar), once it is visible.
+    HWND waitForMainDialog(DWORD timeoutMs);
+    // Esc, posted to the dialog as the keyboard would send it.
+    static void pressEscape(HWND dialog);
     static ShownBox readBox(HWND box);
     // Presses the box's first button, as a person clicking OK.
     static void answerBox(HWND box);
@@ -31,6 +35,7 @@ public:
     DWORD processId() const { return pi_.dwProcessId; }
 
 private:
+    HWND waitForDialog(bool mainDialog, DWORD timeoutMs);
     PROCESS_INFORMATION pi_{};
 };
 

@@ -18,6 +18,16 @@ namespace {
 
 const wchar_t kToolTitle[] = L"Safely Remove Tool@Stravio# Ver.5.1.0";
 
+// The start-up up to the main dialog: the exit code it ends with, 0 also when the dialog
+// would come next. The mutex it took is released on return.
+int startUp(const char* commandLine, bool* dialogNext = nullptr) {
+    UniqueHandle mutex;
+    int exitCode = -1;
+    bool next = passStartupChecks(commandLine, mutex, exitCode);
+    if (dialogNext) *dialogNext = next;
+    return exitCode;
+}
+
 class Startup : public ::testing::Test {
 protected:
     // Drive E: is the volume of disk 1, an MBR disk without a protected area.
@@ -38,7 +48,7 @@ protected:
 };
 
 TEST_F(Startup, EmptyCommandLineEndsSilently) {
-    EXPECT_EQ(runRemovalTool(nullptr, ""), 0);
+    EXPECT_EQ(startUp(""), 0);
     EXPECT_TRUE(machine.messageBoxes.empty());
     EXPECT_FALSE(launcherReleased());
     UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, TOOL_MUTEX_NAME));
@@ -51,7 +61,7 @@ TEST_F(Startup, OldWindowsGetsText507BeforeAnyNamedObject) {
         machine.majorVersion = v[0];
         machine.minorVersion = v[1];
         machine.messageBoxes.clear();
-        EXPECT_EQ(runRemovalTool(nullptr, "E: "), 0);
+        EXPECT_EQ(startUp("E: "), 0);
         ASSERT_EQ(machine.messageBoxes.size(), 1u);
         EXPECT_EQ(machine.messageBoxes[0].text, L"The version of Windows doesn't correspond.");
         EXPECT_EQ(machine.messageBoxes[0].caption, L"Stravio# Ver.5.1.0");
@@ -62,7 +72,7 @@ TEST_F(Startup, OldWindowsGetsText507BeforeAnyNamedObject) {
 
 TEST_F(Startup, SecondInstanceShowsText531AndLeavesTheLauncherWaiting) {
     UniqueHandle runningTool(CreateMutexW(nullptr, TRUE, TOOL_MUTEX_NAME));
-    EXPECT_EQ(runRemovalTool(nullptr, "E: "), 0);
+    EXPECT_EQ(startUp("E: "), 0);
     ASSERT_EQ(machine.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.messageBoxes[0].owner, nullptr);
     EXPECT_EQ(machine.messageBoxes[0].text, L"It has already started.");
@@ -72,7 +82,9 @@ TEST_F(Startup, SecondInstanceShowsText531AndLeavesTheLauncherWaiting) {
 }
 
 TEST_F(Startup, ReleasesTheLauncherOnceTheMutexIsHeld) {
-    EXPECT_EQ(runRemovalTool(nullptr, "E: "), 0);
+    bool dialogNext = false;
+    EXPECT_EQ(startUp("E: ", &dialogNext), 0);
+    EXPECT_TRUE(dialogNext);
     EXPECT_TRUE(machine.messageBoxes.empty());
     EXPECT_TRUE(launcherReleased());
     EXPECT_STREQ(driveArgument, L"E: ");
@@ -80,13 +92,13 @@ TEST_F(Startup, ReleasesTheLauncherOnceTheMutexIsHeld) {
 
 TEST_F(Startup, WithoutALauncherStartUpGoesOn) {
     launcherEvent.reset();
-    EXPECT_EQ(runRemovalTool(nullptr, "E: "), 0);
+    EXPECT_EQ(startUp("E: "), 0);
     EXPECT_TRUE(machine.messageBoxes.empty());
 }
 
 TEST_F(Startup, NoServiceAndNoAdministratorGetsText532AfterTheRelease) {
     machine.userIsAdmin = FALSE;
-    EXPECT_EQ(runRemovalTool(nullptr, "E: "), 0);
+    EXPECT_EQ(startUp("E: "), 0);
     ASSERT_EQ(machine.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.messageBoxes[0].owner, nullptr);
     EXPECT_EQ(machine.messageBoxes[0].text, L"It is not treatable in Limited acount.");
@@ -99,7 +111,7 @@ TEST_F(Startup, NoServiceAndNoAdministratorGetsText532AfterTheRelease) {
 TEST_F(Startup, OverridesComeFromTheDriveOfTheArgument) {
     writeOverrideFile(L"English.ini", L"[Parvane]\r\nerrorMultiStart=Already\\nrunning\r\n521=Acme\r\n");
     UniqueHandle runningTool(CreateMutexW(nullptr, TRUE, TOOL_MUTEX_NAME));
-    EXPECT_EQ(runRemovalTool(nullptr, "e: "), 0);
+    EXPECT_EQ(startUp("e: "), 0);
     ASSERT_EQ(machine.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.messageBoxes[0].text, L"Already\r\nrunning");
     EXPECT_EQ(machine.messageBoxes[0].caption, L"Safely Remove Tool@Acme# Ver.5.1.0");
@@ -107,7 +119,7 @@ TEST_F(Startup, OverridesComeFromTheDriveOfTheArgument) {
 
 TEST_F(Startup, LongCommandLineIsCutTo259) {
     std::string longLine = "E: " + std::string(400, 'x');
-    EXPECT_EQ(runRemovalTool(nullptr, longLine.c_str()), 0);
+    EXPECT_EQ(startUp(longLine.c_str()), 0);
     EXPECT_EQ(wcslen(driveArgument), 259u);
     EXPECT_EQ(std::wstring(driveArgument), std::wstring(L"E: ") + std::wstring(256, L'x'));
 }
@@ -145,7 +157,7 @@ TEST_F(Startup, HeaderDecidesTheAutorunGuard) {
             ASSERT_TRUE(writeUnicodeFile(L"E:\\autorun.inf", c.autorun));
         }
         machine.messageBoxes.clear();
-        EXPECT_EQ(runRemovalTool(nullptr, "E: "), 0) << c.name;
+        EXPECT_EQ(startUp("E: "), 0) << c.name;
         ASSERT_EQ(machine.messageBoxes.size(), c.warned ? 1u : 0u) << c.name;
         if (c.warned) {
             EXPECT_EQ(machine.messageBoxes[0].owner, nullptr);
@@ -158,7 +170,9 @@ TEST_F(Startup, HeaderDecidesTheAutorunGuard) {
 
 TEST_F(Startup, NoDiskNumberEndsWith548Silently) {
     machine.findDevice(L"\\\\.\\E:")->deviceNumber = -1;
-    EXPECT_EQ(runRemovalTool(nullptr, "E: "), 548);
+    bool dialogNext = true;
+    EXPECT_EQ(startUp("E: ", &dialogNext), 548);
+    EXPECT_FALSE(dialogNext);
     EXPECT_TRUE(machine.messageBoxes.empty());
     EXPECT_TRUE(launcherReleased());
 }
@@ -174,7 +188,7 @@ TEST_F(Startup, WithTheServiceEveryStepAsksIt) {
     FakeService service(L"[GDN]\r\nfield2=2\r\n[GPS]\r\ndword=1\r\n[GSL]\r\ndword=512\r\n"
                         L"[SRD]\r\nsector_file=" + stored.path() + L"\r\n");
     ASSERT_TRUE(writeUnicodeFile(L"E:\\autorun.inf", kChangedAutorun));
-    EXPECT_EQ(runRemovalTool(nullptr, "E: "), 0);
+    EXPECT_EQ(startUp("E: "), 0);
     service.stop();
     const std::string end = message("END\x1fLumgatS\x1f");
     std::vector<std::vector<std::string>> expected = {
@@ -193,7 +207,7 @@ TEST_F(Startup, WithTheServiceEveryStepAsksIt) {
 TEST_F(Startup, ServiceWithoutADiskNumberEndsWith548) {
     machine.userIsAdmin = FALSE;
     FakeService service(L"[GDN]\r\nstatus=NG\r\nfield2=520\r\n");
-    EXPECT_EQ(runRemovalTool(nullptr, "E: "), 548);
+    EXPECT_EQ(startUp("E: "), 548);
     EXPECT_TRUE(machine.messageBoxes.empty());
 }
 

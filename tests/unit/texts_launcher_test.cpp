@@ -43,10 +43,10 @@ TEST_F(LauncherTexts, AnyIdCanBeOverridden) {
 }
 
 TEST_F(LauncherTexts, ToolTitleIsCutAsTheToolCutsIt) {
-    // The tool's product name holds 127 units: its "#" no longer fits, and the launcher's
-    // search title must come out the same.
+    // The tool's product name holds 127 units: its "#" no longer fits, and the title on the
+    // tool's window holds 63 units. The launcher's search title must come out the same.
     writeOverrideFile(L"English.ini", L"[Parvane]\r\n521=" + std::wstring(127, L'P') + L"\r\n533=Tool\r\n");
-    std::wstring expected = L"Tool@" + std::wstring(122, L'P');
+    std::wstring expected = L"Tool@" + std::wstring(58, L'P');
     EXPECT_EQ(std::wstring(toolWindowTitle()), expected);
     writeOverrideFile(L"English.ini", L"[Parvane]\r\n521=Acme\r\n");
     EXPECT_STREQ(toolWindowTitle(), L"Safely Remove Tool@Acme# Ver.5.1.0");

@@ -14,3 +14,15 @@ void setCommandButtonsEnabled(HWND dialog, BOOL enable);
 void runUsageProbe(HWND dialog);
 void centerWindow(HWND window);
 void forceForegroundWindow(HWND window);
+
+// The usage timer: the dialog's only timer, restarted after each probe has finished.
+enum : UINT_PTR { USAGE_TIMER_ID = 1 };
+enum : UINT { USAGE_TIMER_PERIOD_MS = 1000 };
+
+// The status bar's text length, terminator included.
+enum : size_t { STATUS_TEXT_CAPACITY = 512 };
+
+// Waits for the last workflow thread, if one was started and not yet joined, closes it and
+// marks it as joined. Messages sent to this thread's windows meanwhile are served, so a
+// workflow that still sends to the dialog cannot hold the wait.
+void joinWorkerThread();

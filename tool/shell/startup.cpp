@@ -9,6 +9,9 @@
 #include "tool/service/service_commands.h"
 #include "tool/service/service_pipe.h"
 #include "tool/shell/autorun_guard.h"
+#include "tool/shell/dialog_templates.h"
+#include "tool/shell/main_dialog.h"
+#include "tool/shell/resource_ids.h"
 #include "tool/shell/tool_state.h"
 
 #include <vector>
@@ -66,30 +69,63 @@ void restrictDllSearch() {
     SetDllDirectoryW(L"");
 }
 
-int runRemovalTool(HINSTANCE instance, const char* commandLine) {
-    (void)instance;
+bool passStartupChecks(const char* commandLine, UniqueHandle& mutex, int& exitCode) {
+    exitCode = 0;
     applyLanguageSetting();
-    if (!commandLine || !commandLine[0]) return 0;
+    if (!commandLine || !commandLine[0]) return false;
     storeDriveArgument(commandLine);
     preloadMessageOverrides();
-    if (!checkWindowsVersion()) return 0;
+    if (!checkWindowsVersion()) return false;
 
-    UniqueHandle mutex(CreateMutexW(nullptr, TRUE, TOOL_MUTEX_NAME));
+    mutex.reset(CreateMutexW(nullptr, TRUE, TOOL_MUTEX_NAME));
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         showStartupError(MSG_MULTI_START, 0);
-        return 0;
+        return false;
     }
     releaseWaitingLauncher();
 
     serviceAvailable = isServiceAvailable();
     if (!serviceAvailable && !isUserAdmin()) {
         showStartupError(MSG_LIMITED_ACCOUNT, 0);
-        return 0;
+        return false;
     }
 
     int32_t diskNumber = getDiskNumber(driveArgument);
-    if (diskNumber < 0) return MSG_FIND_DISK;
+    if (diskNumber < 0) {
+        exitCode = MSG_FIND_DISK;
+        return false;
+    }
     checkAutorunOfDisk(diskNumber);
-    // The main dialog follows from here.
+    return true;
+}
+
+int runMainDialog(HINSTANCE instance) {
+    toolInstance = instance;
+    HWND dialog = createDialogFromTemplate(instance, IDD_MAIN_DIALOG, nullptr, &mainDialogProc, 0);
+    if (!dialog) {
+        // Nothing would ever end a message loop without a window, and the tool holds the
+        // single-instance mutex: it ends instead.
+        showStartupError(MSG_NO_MAIN_DIALOG, 0);
+        return MSG_NO_MAIN_DIALOG;
+    }
+    ShowWindow(dialog, SW_SHOW);
+    MSG message;
+    BOOL got;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0 && got != -1) {
+        if (IsDialogMessageW(dialog, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    joinWorkerThread();
     return 0;
+}
+
+int runRemovalTool(HINSTANCE instance, const char* commandLine) {
+    UniqueHandle mutex;
+    int exitCode = 0;
+    if (!passStartupChecks(commandLine, mutex, exitCode)) return exitCode;
+    exitCode = runMainDialog(instance);
+    // Released last: until the workflow has ended, no second tool may start on the drive.
+    mutex.reset();
+    return exitCode;
 }

@@ -2,3 +2,5 @@
 
 wchar_t driveArgument[DRIVE_ARGUMENT_CAPACITY];
 BOOL serviceAvailable = FALSE;
+HINSTANCE toolInstance = nullptr;
+HANDLE workerThread = nullptr;
