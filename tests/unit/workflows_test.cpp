@@ -96,6 +96,16 @@ private:
     HWND window_ = nullptr;
 };
 
+// The product's stick as R:, with the volume as the local flush opens it: by the whole drive
+// argument, blank included.
+SimDrive addStick(SimulatedMachine& machine) {
+    SimDrive stick = addUsbStick(machine, L'R', 1);
+    machine.addDevice(L"\\\\.\\R: ");
+    return stick;
+}
+
+int flushes(SimulatedMachine& machine) { return machine.findDevice(L"\\\\.\\R: ")->locks; }
+
 const wchar_t kDisplayName[] = L"SECURE (R:)";
 const std::wstring kRemoved = L"'SECURE (R:)' can now be safely removed from the computer.";
 const std::wstring kQuestion =
@@ -162,7 +172,7 @@ protected:
 
 TEST_F(Workflow, RemoveReportsTheSuccessInABalloonAndEndsTheTool) {
     SimulatedMachine machine;
-    SimDrive stick = addUsbStick(machine, L'R', 1);
+    SimDrive stick = addStick(machine);
     SimulatedShell shell(machine);
     shell.displayNames[L"R:\\"] = kDisplayName;
     DialogStandIn dialog;
@@ -170,7 +180,7 @@ TEST_F(Workflow, RemoveReportsTheSuccessInABalloonAndEndsTheTool) {
     EXPECT_EQ(dialog.closes, 1);
     EXPECT_EQ(dialog.restores, 0);
     EXPECT_TRUE(machine.messageBoxes.empty());
-    EXPECT_EQ(machine.findDevice(L"\\\\.\\R:")->locks, 1) << "flushed first";
+    EXPECT_EQ(flushes(machine), 1) << "flushed first";
     EXPECT_EQ(machine.pnp.node(stick.usbDevice).ejectRequests, 1);
     std::vector<NotifyIconCall> calls = shell.iconCalls();
     ASSERT_EQ(iconMessages(shell), kBalloon);
@@ -198,7 +208,7 @@ TEST_F(Workflow, RemoveShowsTheSameTextInABoxWhenNoBalloonCanBeShown) {
     };
     for (const NoBalloonCase& c : cases) {
         SimulatedMachine machine;
-        addUsbStick(machine, L'R', 1);
+        addStick(machine);
         SimulatedShell shell(machine);
         if (c.displayName) shell.displayNames[L"R:\\"] = c.displayName;
         shell.addFails = c.addFails;
@@ -231,7 +241,7 @@ TEST_F(Workflow, RemoveAsksWhenTheEjectIsRefused) {
     };
     for (const VetoCase& c : cases) {
         SimulatedMachine machine;
-        SimDrive stick = addUsbStick(machine, L'R', 1);
+        SimDrive stick = addStick(machine);
         SimNode& usb = machine.pnp.node(stick.usbDevice);
         usb.ejectResult = CR_REMOVE_VETOED;
         usb.vetoType = PNP_VetoOutstandingOpen;
@@ -252,7 +262,7 @@ TEST_F(Workflow, RemoveAsksWhenTheEjectIsRefused) {
         }
         expectBoxes(machine, expected, c.name);
         EXPECT_EQ(usb.ejectRequests, c.ejectRequests) << c.name;
-        EXPECT_EQ(machine.findDevice(L"\\\\.\\R:")->locks, c.ejectRequests) << c.name << ": flushed before each";
+        EXPECT_EQ(flushes(machine), c.ejectRequests) << c.name << ": flushed before each";
         EXPECT_EQ(iconMessages(shell), c.balloon ? kBalloon : std::vector<DWORD>()) << c.name;
         if (c.balloon) {
             EXPECT_EQ(shell.iconCalls()[1].info, kRemoved) << c.name;
@@ -290,7 +300,7 @@ TEST_F(Workflow, RemoveReportsAFailedEjectAndBringsTheDialogBack) {
     for (const EjectFailureCase& c : cases) {
         copyText(driveArgument, L"R: ");
         SimulatedMachine machine;
-        SimDrive stick = addUsbStick(machine, L'R', 1);
+        SimDrive stick = addStick(machine);
         c.breakDrive(machine, stick);
         SimulatedShell shell(machine);
         shell.displayNames[L"R:\\"] = kDisplayName;
@@ -402,7 +412,7 @@ TEST_F(Workflow, HideRestartsTheParentWritesTheMarkerAndEndsTheTool) {
         TemporaryFolder temp;
         if (c.markerThere) writeFile(temp.marker(), "kept");
         SimulatedMachine machine;
-        SimDrive stick = addUsbStick(machine, L'R', 1);
+        SimDrive stick = addStick(machine);
         machine.pnp.services.push_back(SimService{L"lumagate664"});
         SimulatedShell shell(machine);
         watchThePause(temp.marker());
@@ -418,7 +428,7 @@ TEST_F(Workflow, HideRestartsTheParentWritesTheMarkerAndEndsTheTool) {
         EXPECT_TRUE(machine.pnp.services[0].markedForDeletion) << c.name;
         EXPECT_EQ(states(machine.pnp.node(stick.usbDevice)), (std::vector<DWORD>{DICS_DISABLE, DICS_ENABLE})) << c.name;
         EXPECT_TRUE(machine.pnp.node(stick.disk).propertyChanges.empty()) << c.name;
-        EXPECT_EQ(machine.findDevice(L"\\\\.\\R:")->locks, 1) << c.name << ": flushed";
+        EXPECT_EQ(flushes(machine), 1) << c.name << ": flushed";
         // The marker was there when the one-second pause began, and the close came after it.
         EXPECT_EQ(g_pause.pauses, 1) << c.name;
         EXPECT_TRUE(g_pause.markerAtPause) << c.name;
@@ -444,7 +454,7 @@ void WINAPI sleepWhileTheDriveIsRemoved(DWORD ms) {
 TEST_F(Workflow, HideGoesOnWhenTheShellReportsTheDriveRemoved) {
     TemporaryFolder temp;
     SimulatedMachine machine;
-    addUsbStick(machine, L'R', 1);
+    addStick(machine);
     SimulatedShell shell(machine);
     g_simSleep = g_systemCalls.sleep;
     g_systemCalls.sleep = &sleepWhileTheDriveIsRemoved;
@@ -464,7 +474,7 @@ TEST_F(Workflow, HideThroughTheServiceAsksItInOrder) {
     serviceAvailable = TRUE;
     TemporaryFolder temp;
     SimulatedMachine machine;
-    SimDrive stick = addUsbStick(machine, L'R', 1);
+    SimDrive stick = addStick(machine);
     // The service restarts the device; the disk goes and comes back on the machine's clock.
     machine.pnp.node(stick.disk).presenceChanges = {{machine.now + 1500, false}, {machine.now + 14000, true}};
     SimulatedShell shell(machine);
@@ -508,7 +518,7 @@ TEST_F(Workflow, HideRestartsTheDiskItselfOnlyForADriverOfVersion5OrLater) {
         UnregisterClassW(WATCHER_WINDOW_CLASS, GetModuleHandleW(nullptr));
         TemporaryFolder temp;
         SimulatedMachine machine;
-        SimDrive stick = addUsbStick(machine, L'R', 1);
+        SimDrive stick = addStick(machine);
         SimDevice* volume = machine.findDevice(L"\\\\.\\R:");
         volume->driverAnswers = c.driverAnswers;
         volume->driverVersion = c.version;
@@ -579,7 +589,7 @@ TEST_F(Workflow, HideReportsAFailureAndBringsTheDialogBack) {
         UnregisterClassW(WATCHER_WINDOW_CLASS, GetModuleHandleW(nullptr));
         TemporaryFolder temp;
         SimulatedMachine machine;
-        SimDrive stick = addUsbStick(machine, L'R', 1);
+        SimDrive stick = addStick(machine);
         SimulatedShell shell(machine);
         c.breakMachine(machine, stick);
         DialogStandIn dialog;
@@ -605,7 +615,7 @@ TEST_F(Workflow, HideWithTheServiceEnablesOnceAfterTheDiskStayed) {
     serviceAvailable = TRUE;
     TemporaryFolder temp;
     SimulatedMachine machine;
-    SimDrive stick = addUsbStick(machine, L'R', 1);
+    SimDrive stick = addStick(machine);
     SimulatedShell shell(machine);
     FakeService service(L"[GDN]\r\nfield2=1\r\n");
     DialogStandIn dialog;
@@ -631,7 +641,7 @@ TEST_F(Workflow, HideRefusedByTheServiceBringsTheDialogBackWithoutABox) {
     serviceAvailable = TRUE;
     TemporaryFolder temp;
     SimulatedMachine machine;
-    addUsbStick(machine, L'R', 1);
+    addStick(machine);
     SimulatedShell shell(machine);
     FakeService service(L"[GDN]\r\nfield2=1\r\n[ENA]\r\nstatus=NG\r\nfield2=502\r\n");
     DialogStandIn dialog;
@@ -650,7 +660,7 @@ TEST_F(Workflow, HideRefusedByTheServiceBringsTheDialogBackWithoutABox) {
 TEST_F(Workflow, ASecondHideInTheSameRunHasNoWatcher) {
     TemporaryFolder temp;
     SimulatedMachine machine;
-    SimDrive stick = addUsbStick(machine, L'R', 1);
+    SimDrive stick = addStick(machine);
     SimulatedShell shell(machine);
     machine.pnp.node(stick.usbDevice).installerOutcomes = {InstallerOutcome::Fails};
     DialogStandIn dialog;
