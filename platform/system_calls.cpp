@@ -53,6 +53,13 @@ const SystemCalls kRealSystemCalls = {
     &MessageBoxW,
     &ShellExecuteW,
     &ShellExecuteExW,
+    &SHGetFileInfoW,
+    &Shell_NotifyIconW,
+    &SHChangeNotifyRegister,
+    &SHChangeNotifyDeregister,
+    &SHChangeNotification_Lock,
+    &SHChangeNotification_Unlock,
+    &SHGetPathFromIDListW,
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 #pragma once
 #include "platform/win.h"
 
+#include <shlobj.h>
+
 struct SystemCalls {
     // Version and platform. getNativeSystemInfo is looked up at run time: it is absent before
     // XP, and a missing entry counts as an unknown architecture.
@@ -85,6 +87,17 @@ struct SystemCalls {
     HINSTANCE(WINAPI* shellExecuteW)(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
                                      LPCWSTR directory, INT show);
     BOOL(WINAPI* shellExecuteExW)(SHELLEXECUTEINFOW* info);
+
+    // The shell around the workflows: the drive's display name, the notification-area icon
+    // that reports a removal, and the drive-removed notices the hide waits for.
+    DWORD_PTR(WINAPI* shGetFileInfoW)(LPCWSTR path, DWORD attributes, SHFILEINFOW* info, UINT infoSize, UINT flags);
+    BOOL(WINAPI* shellNotifyIconW)(DWORD message, PNOTIFYICONDATAW data);
+    ULONG(WINAPI* shChangeNotifyRegister)(HWND window, int sources, LONG events, UINT message, int count,
+                                          const SHChangeNotifyEntry* entries);
+    BOOL(WINAPI* shChangeNotifyDeregister)(ULONG registration);
+    HANDLE(WINAPI* shChangeNotificationLock)(HANDLE change, DWORD processId, PIDLIST_ABSOLUTE** items, LONG* event);
+    BOOL(WINAPI* shChangeNotificationUnlock)(HANDLE lock);
+    BOOL(WINAPI* shGetPathFromIdListW)(PCIDLIST_ABSOLUTE item, LPWSTR path);
 };
 
 // The table in force. Read it through sys(); it starts filled with the real functions.

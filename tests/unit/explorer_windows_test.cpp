@@ -1,6 +1,8 @@
 // Closing the drive's Explorer windows, against real windows on this desktop: top-level fixture
 // windows with Explorer's class names, child chains and address texts. The Windows version is
 // simulated; window enumeration, the messages and the bounded wait are real.
+// The fixture windows show drive K:, which no other test flushes: the flushes that other test
+// programs run at the same time close every Explorer window of their drive on this desktop.
 #include "tool/usage/explorer_windows.h"
 
 #include "common/bounded.h"
@@ -179,54 +181,54 @@ protected:
 
 TEST_F(ExplorerWindows, FrameClassAndPathFollowTheWindowsVersion) {
     const FrameCase cases[] = {
-        {"6.2 folder window", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"E:\\", Closed},
-        {"6.2 tree view window", 6, 2, L"ExploreWClass", kPath62, L"E: ", L"E:\\", Closed},
-        {"later versions as 6.2", 10, 0, L"CabinetWClass", kPath62, L"E: ", L"E:\\", Closed},
-        {"6.2 skips Vista's path", 6, 2, L"CabinetWClass", kPath60, L"E: ", L"E:\\", NotAsked},
-        {"6.0 folder window", 6, 0, L"CabinetWClass", kPath60, L"E: ", L"E:\\", Closed},
-        {"6.0 skips 6.2's path", 6, 0, L"CabinetWClass", kPath62, L"E: ", L"E:\\", NotAsked},
-        {"6.0 skips the tree view", 6, 0, L"ExploreWClass", kPath60, L"E: ", L"E:\\", NotAsked},
-        {"6.0 path without progress bar", 6, 0, L"CabinetWClass", kVistaNoProgress, L"E: ", L"E:\\", NotAsked},
-        {"6.1 with 6.2's path", 6, 1, L"CabinetWClass", kPath62, L"E: ", L"E:\\", NotAsked},
-        {"6.1 with Vista's path", 6, 1, L"CabinetWClass", kPath60, L"E: ", L"E:\\", NotAsked},
-        {"6.1 tree view", 6, 1, L"ExploreWClass", kPath62, L"E: ", L"E:\\", NotAsked},
-        {"other class, 6.2", 6, 2, L"WorkerW", kPath62, L"E: ", L"E:\\", NotAsked},
-        {"other class, 6.0", 6, 0, L"ReBarWindow32", kPath60, L"E: ", L"E:\\", NotAsked},
+        {"6.2 folder window", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"K:\\", Closed},
+        {"6.2 tree view window", 6, 2, L"ExploreWClass", kPath62, L"K: ", L"K:\\", Closed},
+        {"later versions as 6.2", 10, 0, L"CabinetWClass", kPath62, L"K: ", L"K:\\", Closed},
+        {"6.2 skips Vista's path", 6, 2, L"CabinetWClass", kPath60, L"K: ", L"K:\\", NotAsked},
+        {"6.0 folder window", 6, 0, L"CabinetWClass", kPath60, L"K: ", L"K:\\", Closed},
+        {"6.0 skips 6.2's path", 6, 0, L"CabinetWClass", kPath62, L"K: ", L"K:\\", NotAsked},
+        {"6.0 skips the tree view", 6, 0, L"ExploreWClass", kPath60, L"K: ", L"K:\\", NotAsked},
+        {"6.0 path without progress bar", 6, 0, L"CabinetWClass", kVistaNoProgress, L"K: ", L"K:\\", NotAsked},
+        {"6.1 with 6.2's path", 6, 1, L"CabinetWClass", kPath62, L"K: ", L"K:\\", NotAsked},
+        {"6.1 with Vista's path", 6, 1, L"CabinetWClass", kPath60, L"K: ", L"K:\\", NotAsked},
+        {"6.1 tree view", 6, 1, L"ExploreWClass", kPath62, L"K: ", L"K:\\", NotAsked},
+        {"other class, 6.2", 6, 2, L"WorkerW", kPath62, L"K: ", L"K:\\", NotAsked},
+        {"other class, 6.0", 6, 0, L"ReBarWindow32", kPath60, L"K: ", L"K:\\", NotAsked},
     };
     for (const FrameCase& c : cases) expectOutcome(c);
 }
 
 TEST_F(ExplorerWindows, MissingStepsAndChildrenAreSkipped) {
     const FrameCase cases[] = {
-        {"no WorkerW", 6, 2, L"CabinetWClass", kNoWorkerW, L"E: ", L"E:\\", NotAsked},
-        {"no ReBarWindow32", 6, 2, L"CabinetWClass", kNoReBar, L"E: ", L"E:\\", NotAsked},
-        {"Edit without ComboBox", 6, 2, L"CabinetWClass", kNoComboBox, L"E: ", L"E:\\", LeftOpen},
-        {"ComboBox without Edit", 6, 2, L"CabinetWClass", kNoEdit, L"E: ", L"E:\\", LeftOpen},
+        {"no WorkerW", 6, 2, L"CabinetWClass", kNoWorkerW, L"K: ", L"K:\\", NotAsked},
+        {"no ReBarWindow32", 6, 2, L"CabinetWClass", kNoReBar, L"K: ", L"K:\\", NotAsked},
+        {"Edit without ComboBox", 6, 2, L"CabinetWClass", kNoComboBox, L"K: ", L"K:\\", LeftOpen},
+        {"ComboBox without Edit", 6, 2, L"CabinetWClass", kNoEdit, L"K: ", L"K:\\", LeftOpen},
     };
     for (const FrameCase& c : cases) expectOutcome(c);
 }
 
-// 253 characters before "E:" fill the 256-unit text buffer exactly; one more cuts the colon off.
-const std::wstring kDriveAtBufferEnd = std::wstring(253, L'x') + L"E:";
-const std::wstring kDriveBeyondBuffer = std::wstring(254, L'x') + L"E:";
+// 253 characters before "K:" fill the 256-unit text buffer exactly; one more cuts the colon off.
+const std::wstring kDriveAtBufferEnd = std::wstring(253, L'x') + L"K:";
+const std::wstring kDriveBeyondBuffer = std::wstring(254, L'x') + L"K:";
 
 TEST_F(ExplorerWindows, AddressMatchIsCaseSensitiveSubstringOfDriveAndColon) {
     const FrameCase cases[] = {
-        {"drive root", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"E:\\", Closed},
-        {"folder on the drive", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"E:\\Photos\\2023", Closed},
-        {"argument without blank", 6, 2, L"CabinetWClass", kPath62, L"E:", L"E:\\Photos", Closed},
-        {"other drive", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"C:\\Users\\Public", LeftOpen},
-        {"E: inside another drive's path", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"C:\\x\\E:y", Closed},
-        {"display name with the drive", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"USB DRIVE (E:)", Closed},
-        {"letter without colon", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"C:\\E\\F", LeftOpen},
-        {"lower-case argument", 6, 2, L"CabinetWClass", kPath62, L"e: ", L"E:\\", LeftOpen},
-        {"lower-case address", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"e:\\", LeftOpen},
-        {"both lower-case", 6, 2, L"CabinetWClass", kPath62, L"e: ", L"e:\\", Closed},
-        {"empty address", 6, 2, L"CabinetWClass", kPath62, L"E: ", L"", LeftOpen},
-        {"drive at the buffer's end", 6, 2, L"CabinetWClass", kPath62, L"E: ", kDriveAtBufferEnd.c_str(), Closed},
-        {"drive beyond the buffer", 6, 2, L"CabinetWClass", kPath62, L"E: ", kDriveBeyondBuffer.c_str(), LeftOpen},
-        {"6.0 drive root", 6, 0, L"CabinetWClass", kPath60, L"E: ", L"E:\\", Closed},
-        {"6.0 other drive", 6, 0, L"CabinetWClass", kPath60, L"E: ", L"D:\\", LeftOpen},
+        {"drive root", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"K:\\", Closed},
+        {"folder on the drive", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"K:\\Photos\\2023", Closed},
+        {"argument without blank", 6, 2, L"CabinetWClass", kPath62, L"K:", L"K:\\Photos", Closed},
+        {"other drive", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"C:\\Users\\Public", LeftOpen},
+        {"K: inside another drive's path", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"C:\\x\\K:y", Closed},
+        {"display name with the drive", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"USB DRIVE (K:)", Closed},
+        {"letter without colon", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"C:\\K\\F", LeftOpen},
+        {"lower-case argument", 6, 2, L"CabinetWClass", kPath62, L"k: ", L"K:\\", LeftOpen},
+        {"lower-case address", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"k:\\", LeftOpen},
+        {"both lower-case", 6, 2, L"CabinetWClass", kPath62, L"k: ", L"k:\\", Closed},
+        {"empty address", 6, 2, L"CabinetWClass", kPath62, L"K: ", L"", LeftOpen},
+        {"drive at the buffer's end", 6, 2, L"CabinetWClass", kPath62, L"K: ", kDriveAtBufferEnd.c_str(), Closed},
+        {"drive beyond the buffer", 6, 2, L"CabinetWClass", kPath62, L"K: ", kDriveBeyondBuffer.c_str(), LeftOpen},
+        {"6.0 drive root", 6, 0, L"CabinetWClass", kPath60, L"K: ", L"K:\\", Closed},
+        {"6.0 other drive", 6, 0, L"CabinetWClass", kPath60, L"K: ", L"D:\\", LeftOpen},
     };
     for (const FrameCase& c : cases) expectOutcome(c);
 }
@@ -239,20 +241,20 @@ struct PassFrame {
 
 TEST_F(ExplorerWindows, OnePassClosesEveryWindowOfTheDriveAndNoOther) {
     const PassFrame frames[] = {
-        {L"CabinetWClass", L"E:\\", true},
-        {L"ExploreWClass", L"E:\\Music", true},
+        {L"CabinetWClass", L"K:\\", true},
+        {L"ExploreWClass", L"K:\\Music", true},
         {L"CabinetWClass", L"C:\\Users", false},
-        {L"CabinetWClass", L"E:\\Photos\\2023", true},
-        {L"WorkerW", L"E:\\", false},
+        {L"CabinetWClass", L"K:\\Photos\\2023", true},
+        {L"WorkerW", L"K:\\", false},
         {L"CabinetWClass", L"D:\\", false},
-        {L"CabinetWClass", L"C:\\x\\E:y", true},
+        {L"CabinetWClass", L"C:\\x\\K:y", true},
     };
     std::vector<std::unique_ptr<FixtureFrame>> made;
     for (const PassFrame& f : frames) {
         made.emplace_back(new FixtureFrame(f.frameClass, kPath62, f.address));
         ASSERT_TRUE(made.back()->complete());
     }
-    closeExplorerWindowsOfDrive(L"E: ");
+    closeExplorerWindowsOfDrive(L"K: ");
     for (size_t i = 0; i < made.size(); ++i)
         EXPECT_EQ(made[i]->frame().closeRequests, 0) << "the close is posted, not sent: " << i;
     pumpMessages();
@@ -322,14 +324,14 @@ private:
 };
 
 TEST_F(ExplorerWindows, HungWindowIsSkippedAndTheOthersStillClose) {
-    FixtureFrame before(L"CabinetWClass", kPath62, L"E:\\before");
-    FrameOnOtherThread hung(false, L"E:\\hung");
-    FrameOnOtherThread answering(true, L"E:\\answering");
-    FixtureFrame after(L"ExploreWClass", kPath62, L"E:\\after");
+    FixtureFrame before(L"CabinetWClass", kPath62, L"K:\\before");
+    FrameOnOtherThread hung(false, L"K:\\hung");
+    FrameOnOtherThread answering(true, L"K:\\answering");
+    FixtureFrame after(L"ExploreWClass", kPath62, L"K:\\after");
     ASSERT_TRUE(before.complete() && after.complete());
     ASSERT_TRUE(hung.started() && answering.started());
 
-    closeExplorerWindowsOfDrive(L"E: ");
+    closeExplorerWindowsOfDrive(L"K: ");
     pumpMessages();
     EXPECT_TRUE(hung.finish()) << "the call waited on the hung window until it gave up";
     EXPECT_TRUE(answering.finish());
