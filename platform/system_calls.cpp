@@ -3,6 +3,7 @@
 #include "platform/owners.h"
 
 #include <psapi.h>
+#include <objbase.h>
 #include <shlobj.h>
 
 namespace {
@@ -52,6 +53,8 @@ const SystemCalls kRealSystemCalls = {
     &MessageBoxW,
     &ShellExecuteW,
     &ShellExecuteExW,
+    &WriteFile,
+    &CoCreateInstance,
 };
 
 }  // namespace

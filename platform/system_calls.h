@@ -4,6 +4,8 @@
 #pragma once
 #include "platform/win.h"
 
+#include <objbase.h>
+
 struct SystemCalls {
     // Version and platform. getNativeSystemInfo is looked up at run time: it is absent before
     // XP, and a missing entry counts as an unknown architecture.
@@ -80,6 +82,12 @@ struct SystemCalls {
     HINSTANCE(WINAPI* shellExecuteW)(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
                                      LPCWSTR directory, INT show);
     BOOL(WINAPI* shellExecuteExW)(SHELLEXECUTEINFOW* info);
+
+    // The launcher's installation: its file writes, so that a test can make one fail, and the
+    // shell-link object, whose run-as flag Wine does not save into the file.
+    BOOL(WINAPI* writeFile)(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+    HRESULT(WINAPI* coCreateInstance)(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID interfaceId,
+                                      LPVOID* object);
 };
 
 // The table in force. Read it through sys(); it starts filled with the real functions.
