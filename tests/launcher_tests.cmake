@@ -45,6 +45,7 @@ set_source_files_properties(${PARVANE_LAUNCHER_TESTS_DIR}/res/launcher_fixtures.
 parvane_test(launcher_tests launcher_lib launcher_fixture_resources fixtures shlwapi
   ${PARVANE_LAUNCHER_TESTS_DIR}/support/run_from_drive.cpp
   ${PARVANE_LAUNCHER_TESTS_DIR}/support/launcher_seam.cpp
+  ${PARVANE_LAUNCHER_TESTS_DIR}/support/launcher_files.cpp
   ${PARVANE_LAUNCHER_TESTS_DIR}/unit/launcher_install_test.cpp
   ${PARVANE_LAUNCHER_TESTS_DIR}/unit/launcher_launch_test.cpp
   ${PARVANE_LAUNCHER_TESTS_DIR}/unit/launcher_entry_test.cpp)
@@ -69,6 +70,8 @@ if(PARVANE_LAUNCHER_READY)
   endif()
   parvane_test(launcher_e2e_tests launcher_core launcher_test_resources fixtures gtest_main
     ${PARVANE_LAUNCHER_TESTS_DIR}/e2e/tool_process.cpp
+    ${PARVANE_LAUNCHER_TESTS_DIR}/e2e/folder_window.cpp
+    ${PARVANE_LAUNCHER_TESTS_DIR}/support/launcher_files.cpp
     ${PARVANE_LAUNCHER_TESTS_DIR}/e2e/launcher_e2e_test.cpp)
   set_target_properties(launcher_e2e_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(launcher_e2e_tests PRIVATE ole32 uuid)

@@ -3,10 +3,12 @@
 // starts the real removal tool. The x86 configure runs the shipped launcher; the x64 configure
 // runs the test-only x64 build of the same sources, for machines that cannot run 32-bit code.
 #include "common/instance_names.h"
+#include "e2e/folder_window.h"
 #include "e2e/tool_process.h"
 #include "platform/owners.h"
 #include "support/fake_service.h"
 #include "support/fixture_drive.h"
+#include "support/launcher_files.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -58,49 +60,6 @@ std::wstring shortForm(const std::wstring& path) {
     wchar_t buffer[MAX_PATH] = L"";
     DWORD n = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
     return n > 0 && n < MAX_PATH ? buffer : L"";
-}
-
-std::string fileBytes(const std::wstring& path) {
-    std::string bytes;
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                0, nullptr));
-    char buffer[65536];
-    DWORD read = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-    return bytes;
-}
-
-bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-struct ShortcutOnDisk {
-    bool loaded = false;
-    std::wstring target;
-    std::wstring arguments;
-};
-
-ShortcutOnDisk readShortcut(const std::wstring& path) {
-    ShortcutOnDisk result;
-    CoInitialize(nullptr);
-    IShellLinkW* link = nullptr;
-    if (CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                         reinterpret_cast<void**>(&link)) == S_OK) {
-        IPersistFile* file = nullptr;
-        if (link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)) == S_OK) {
-            if (file->Load(path.c_str(), STGM_READ) == S_OK) {
-                wchar_t text[MAX_PATH] = L"";
-                link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
-                result.target = text;
-                text[0] = 0;
-                link->GetArguments(text, MAX_PATH);
-                result.arguments = text;
-                result.loaded = true;
-            }
-            file->Release();
-        }
-        link->Release();
-    }
-    CoUninitialize();
-    return result;
 }
 
 // Ends the removal tools the launcher started, so that the next test starts from none.
@@ -182,7 +141,7 @@ TEST_F(LauncherRun, FirstRunInstallsTheBuildAndItsShortcut) {
     ASSERT_EQ(runQuietly(launcher, L""), 0u);
     std::wstring folder = shortForm(workingFolder(L"Parvane"));
     ASSERT_FALSE(folder.empty()) << "no working folder";
-    EXPECT_TRUE(fileBytes(folder + expectedModuleName()) == fileBytes(expectedModuleBuild()))
+    EXPECT_TRUE(readFileBytes(folder + expectedModuleName()) == readFileBytes(expectedModuleBuild()))
         << "the installed module differs from the build";
     ShortcutOnDisk shortcut = readShortcut(folder + L"Lumagate.lnk");
     ASSERT_TRUE(shortcut.loaded);
@@ -197,9 +156,9 @@ TEST_F(LauncherRun, RenamedLauncherUsesAFolderOfItsName) {
     EXPECT_EQ(runQuietly(renamed, L""), 0u);
     std::wstring folder = shortForm(workingFolder(L"Tool"));
     EXPECT_FALSE(folder.empty());
-    EXPECT_TRUE(exists(folder + expectedModuleName()));
-    EXPECT_TRUE(exists(folder + L"Lumagate.lnk"));
-    EXPECT_FALSE(exists(workingFolder(L"Parvane")));
+    EXPECT_TRUE(fileExists(folder + expectedModuleName()));
+    EXPECT_TRUE(fileExists(folder + L"Lumagate.lnk"));
+    EXPECT_FALSE(fileExists(workingFolder(L"Parvane")));
     endStartedTools();
     removeWorkingFolder(L"Tool");
     DeleteFileW(renamed.c_str());
@@ -238,42 +197,9 @@ TEST_F(LauncherRun, SecondLauncherWhileTheToolRunsBringsItForward) {
     EXPECT_TRUE(waitPumping(process.processId(), 5000)) << "the launcher did not end by itself";
     EXPECT_EQ(process.waitForExit(kExitTimeoutMs), 0u);
     EXPECT_EQ(GetForegroundWindow(), standIn);
-    EXPECT_FALSE(exists(workingFolder(L"Parvane"))) << "nothing is installed";
+    EXPECT_FALSE(fileExists(workingFolder(L"Parvane"))) << "nothing is installed";
     DestroyWindow(other);
     DestroyWindow(standIn);
-}
-
-// The shell opens a folder with a window of a process of its own.
-bool isFolderWindowProcess(const wchar_t* exe) {
-    return _wcsicmp(exe, L"explorer.exe") == 0 || _wcsicmp(exe, L"winefile.exe") == 0;
-}
-
-std::set<DWORD> folderWindowProcesses() {
-    std::set<DWORD> ids;
-    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-        if (isFolderWindowProcess(entry.szExeFile)) ids.insert(entry.th32ProcessID);
-    return ids;
-}
-
-// Waits a little for a folder window process that was not there before, and ends it again.
-bool folderWindowOpenedAndClosed(const std::set<DWORD>& before) {
-    bool opened = false;
-    for (int wait = 0; wait < 100 && !opened; ++wait) {
-        for (DWORD id : folderWindowProcesses()) {
-            if (before.count(id)) continue;
-            opened = true;
-            UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-            if (process) {
-                TerminateProcess(process.get(), 0);
-                WaitForSingleObject(process.get(), 2000);
-            }
-        }
-        if (!opened) Sleep(50);
-    }
-    return opened;
 }
 
 TEST_F(LauncherRun, OpenFormOpensTheRootAndStartsNothing) {
@@ -282,8 +208,8 @@ TEST_F(LauncherRun, OpenFormOpensTheRootAndStartsNothing) {
         SCOPED_TRACE(::testing::Message() << word);
         std::set<DWORD> before = folderWindowProcesses();
         EXPECT_EQ(runQuietly(launcher, word), 0u);
-        EXPECT_TRUE(folderWindowOpenedAndClosed(before)) << "no folder window was opened";
-        EXPECT_FALSE(exists(workingFolder(L"Parvane")));
+        EXPECT_TRUE(endNewFolderWindows(before)) << "no folder window was opened";
+        EXPECT_FALSE(fileExists(workingFolder(L"Parvane")));
         UniqueHandle tool(OpenMutexW(SYNCHRONIZE, FALSE, TOOL_MUTEX_NAME));
         EXPECT_FALSE(tool.valid());
     }

@@ -5,6 +5,7 @@
 
 #include "platform/owners.h"
 #include "sim/machine.h"
+#include "support/launcher_files.h"
 #include "support/launcher_seam.h"
 
 #include <shlobj.h>
@@ -16,40 +17,6 @@
 #include <vector>
 
 namespace {
-
-std::string resourceBytes(const wchar_t* name) {
-    HMODULE self = GetModuleHandleW(nullptr);
-    HRSRC found = FindResourceW(self, name, RT_RCDATA);
-    if (!found) return std::string();
-    const char* data = static_cast<const char*>(LockResource(LoadResource(self, found)));
-    return std::string(data, SizeofResource(self, found));
-}
-
-bool readBytes(const std::wstring& path, std::string& out) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                0, nullptr));
-    if (!file) return false;
-    out.clear();
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) out.append(buffer, read);
-    return true;
-}
-
-bool writeBytes(const std::wstring& path, const std::string& bytes) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
-bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::wstring tempFolder() {
-    wchar_t temp[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
 
 std::set<std::wstring> decodingTempFiles() {
     std::set<std::wstring> names;
@@ -79,16 +46,14 @@ protected:
     LauncherSeam seam;
     std::wstring folder = tempFolder() + L"launcher-install";
     std::wstring module = folder + L"\\Parvane64.exe";
-    std::string genuine64 = resourceBytes(L"MAKER_GENUINE64");
+    std::string genuine64 = fixtureBytes(L"MAKER_GENUINE64");
     std::set<std::wstring> tempBefore;
 };
 
 TEST_F(ModuleInstall, GenuineStreamBecomesTheByteIdenticalModule) {
     ASSERT_FALSE(genuine64.empty());
     EXPECT_TRUE(installModule(folder.c_str(), L"Parvane64.exe", L"__Parvane64.exe"));
-    std::string installed;
-    ASSERT_TRUE(readBytes(module, installed));
-    EXPECT_TRUE(installed == genuine64);
+    EXPECT_TRUE(readFileBytes(module) == genuine64);
     EXPECT_TRUE(machine.sleeps.empty());
     ASSERT_EQ(machine.shellNotifications.size(), 1u);
     EXPECT_EQ(machine.shellNotifications[0].event, SHCNE_CREATE);
@@ -108,12 +73,12 @@ TEST_F(ModuleInstall, UnusableStreamsLeaveNoModule) {
     for (const wchar_t* resource : resources) {
         SCOPED_TRACE(::testing::Message() << resource);
         machine.sleeps.clear();
-        ASSERT_TRUE(writeBytes(module, genuine64));
+        ASSERT_TRUE(writeFileBytes(module, genuine64));
         BOOL installed = installModule(folder.c_str(), L"Parvane64.exe", resource);
         bool resourceFound = std::wstring(resource) != L"__Empty.exe" && std::wstring(resource) != L"__Missing.exe";
         if (resourceFound) {
             EXPECT_FALSE(installed);
-            EXPECT_FALSE(exists(module));
+            EXPECT_FALSE(fileExists(module));
         } else {
             // Nothing was written: the file present decides, as it stands.
             EXPECT_TRUE(installed);
@@ -145,12 +110,10 @@ TEST_F(ModuleInstall, WriteFaultsInOneAttempt) {
         machine.sleeps.clear();
         EXPECT_EQ(extractModule(L"__Parvane64.exe", module.c_str()), c.attemptSucceeds);
         EXPECT_EQ(machine.sleeps, c.pauses);
-        std::string installed;
         if (c.attemptSucceeds) {
-            ASSERT_TRUE(readBytes(module, installed));
-            EXPECT_TRUE(installed == genuine64);
+            EXPECT_TRUE(readFileBytes(module) == genuine64);
         } else {
-            EXPECT_FALSE(exists(module));
+            EXPECT_FALSE(fileExists(module));
         }
     }
 }
@@ -158,9 +121,7 @@ TEST_F(ModuleInstall, WriteFaultsInOneAttempt) {
 TEST_F(ModuleInstall, FailedAttemptIsFollowedByAWholeInstall) {
     seam.failingWrites = {2};
     EXPECT_TRUE(installModule(folder.c_str(), L"Parvane64.exe", L"__Parvane64.exe"));
-    std::string installed;
-    ASSERT_TRUE(readBytes(module, installed));
-    EXPECT_TRUE(installed == genuine64);
+    EXPECT_TRUE(readFileBytes(module) == genuine64);
     EXPECT_EQ(machine.sleeps, (std::vector<DWORD>{100}));
 }
 
@@ -173,16 +134,14 @@ TEST_F(ModuleInstall, LockedOldModuleIsUsedOnlyWhenGenuine) {
     } cases[] = {{L"MAKER_GENUINE32", TRUE}, {L"MAKER_CASE", FALSE}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.fixture);
-        std::string old = resourceBytes(c.fixture);
-        ASSERT_TRUE(writeBytes(module, old));
+        std::string old = fixtureBytes(c.fixture);
+        ASSERT_TRUE(writeFileBytes(module, old));
         {
             UniqueFile lock(CreateFileW(module.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(lock.valid());
             EXPECT_EQ(installModule(folder.c_str(), L"Parvane64.exe", L"__Parvane64.exe"), c.accepted);
         }
-        std::string after;
-        ASSERT_TRUE(readBytes(module, after));
-        EXPECT_TRUE(after == old);
+        EXPECT_TRUE(readFileBytes(module) == old);
         EXPECT_TRUE(machine.shellNotifications.empty());
         DeleteFileW(module.c_str());
     }
@@ -217,17 +176,16 @@ TEST_F(ModuleInstall, MalformedStreamsDoNotDecode) {
     };
     for (const DecodeCase& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(writeBytes(module, c.bytes));
+        ASSERT_TRUE(writeFileBytes(module, c.bytes));
         EXPECT_FALSE(decodeFileInPlace(module.c_str()));
-        std::string after;
-        ASSERT_TRUE(readBytes(module, after));
-        EXPECT_TRUE(after == c.bytes) << "a failed decoding leaves the file to its caller";
+        EXPECT_TRUE(fileExists(module));
+        EXPECT_TRUE(readFileBytes(module) == c.bytes) << "a failed decoding leaves the file to its caller";
     }
 }
 
 TEST_F(ModuleInstall, MissingFileDoesNotDecode) {
     EXPECT_FALSE(decodeFileInPlace(module.c_str()));
-    EXPECT_FALSE(exists(module));
+    EXPECT_FALSE(fileExists(module));
 }
 
 struct MakerCase {
@@ -245,7 +203,7 @@ TEST(MakerCheck, CompanyNameMustBeExactUnderOneTranslation) {
     std::wstring path = tempFolder() + L"launcher-maker.exe";
     for (const MakerCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.fixture);
-        ASSERT_TRUE(writeBytes(path, resourceBytes(c.fixture)));
+        ASSERT_TRUE(writeFileBytes(path, fixtureBytes(c.fixture)));
         EXPECT_EQ(hasMakerCompanyName(path.c_str()), c.genuine);
     }
     DeleteFileW(path.c_str());

@@ -6,6 +6,7 @@
 #include "launcher/module_install.h"
 #include "platform/owners.h"
 #include "sim/machine.h"
+#include "support/launcher_files.h"
 #include "support/launcher_seam.h"
 
 #include <objbase.h>
@@ -17,64 +18,6 @@
 #include <string>
 
 namespace {
-
-std::wstring tempFolder() {
-    wchar_t temp[MAX_PATH] = L"";
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
-bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string fileBytes(const std::wstring& path) {
-    std::string bytes;
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    char buffer[65536];
-    DWORD read = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-    return bytes;
-}
-
-std::string fixtureBytes(const wchar_t* name) {
-    HMODULE self = GetModuleHandleW(nullptr);
-    HRSRC found = FindResourceW(self, name, RT_RCDATA);
-    if (!found) return std::string();
-    return std::string(static_cast<const char*>(LockResource(LoadResource(self, found))), SizeofResource(self, found));
-}
-
-// The shortcut as the shell reads it from the file.
-struct ShortcutOnDisk {
-    bool loaded = false;
-    std::wstring target;
-    std::wstring arguments;
-};
-
-ShortcutOnDisk readShortcut(const std::wstring& path) {
-    ShortcutOnDisk result;
-    CoInitialize(nullptr);
-    {
-        IShellLinkW* link = nullptr;
-        if (CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                             reinterpret_cast<void**>(&link)) == S_OK) {
-            IPersistFile* file = nullptr;
-            if (link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)) == S_OK) {
-                if (file->Load(path.c_str(), STGM_READ) == S_OK) {
-                    wchar_t text[MAX_PATH] = L"";
-                    link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
-                    result.target = text;
-                    text[0] = 0;
-                    link->GetArguments(text, MAX_PATH);
-                    result.arguments = text;
-                    result.loaded = true;
-                }
-                file->Release();
-            }
-            link->Release();
-        }
-    }
-    CoUninitialize();
-    return result;
-}
 
 // Removes a folder and the files in it, and the folders above it up to (not including) root.
 void removeTree(const std::wstring& folder) {
@@ -130,12 +73,12 @@ TEST_F(Launch, ArchitectureTable) {
         machine.hasGetNativeSystemInfo = c.hasLookup;
         EXPECT_EQ(launchFromWorkingFolder(folder.c_str(), TRUE), c.code);
         if (!c.moduleFile) {
-            EXPECT_FALSE(exists(folder + L"Parvane32.exe"));
-            EXPECT_FALSE(exists(folder + L"Parvane64.exe"));
-            EXPECT_FALSE(exists(shortcut));
+            EXPECT_FALSE(fileExists(folder + L"Parvane32.exe"));
+            EXPECT_FALSE(fileExists(folder + L"Parvane64.exe"));
+            EXPECT_FALSE(fileExists(shortcut));
             continue;
         }
-        EXPECT_TRUE(fileBytes(folder + c.moduleFile) == fixtureBytes(c.fixture));
+        EXPECT_TRUE(readFileBytes(folder + c.moduleFile) == fixtureBytes(c.fixture));
         ASSERT_EQ(seam.savedShortcuts.size(), 1u);
         EXPECT_EQ(seam.savedShortcuts[0].path, shortcut);
         EXPECT_EQ(seam.savedShortcuts[0].target, folder + c.moduleFile);
@@ -270,10 +213,10 @@ TEST_F(Launch, PathLimits) {
         SCOPED_TRACE(::testing::Message() << "folder of " << c.folderLength << " units");
         std::wstring longFolder = folderOfLength(folder, c.folderLength);
         ASSERT_EQ(longFolder.size(), c.folderLength);
-        ASSERT_TRUE(exists(longFolder)) << "this file system does not take a folder that long";
+        ASSERT_TRUE(fileExists(longFolder)) << "this file system does not take a folder that long";
         seam.startRequests.clear();
         EXPECT_EQ(launchFromWorkingFolder(longFolder.c_str(), TRUE), c.code);
-        EXPECT_EQ(exists(longFolder + L"Parvane64.exe"), c.moduleWritten);
+        EXPECT_EQ(fileExists(longFolder + L"Parvane64.exe"), c.moduleWritten);
         EXPECT_EQ(seam.startRequests.size(), c.code == 501 ? 1u : 0u);
         removeTree(folder);
         CreateDirectoryW(folder.c_str(), nullptr);

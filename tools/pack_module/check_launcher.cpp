@@ -3,6 +3,8 @@
 // machine's liblzma to exactly the two tool builds) and its version block.
 //
 // usage: check_launcher <launcher.exe> <i386|amd64> <Parvane32.exe> <Parvane64.exe>
+#include "lzma_memory.h"
+
 #include <lzma.h>
 
 #include <cstdint>
@@ -121,18 +123,8 @@ bool decodeAlone(const Bytes& stream, Bytes& out, std::string& why) {
         why = "decoder init";
         return false;
     }
-    s.next_in = stream.data();
-    s.avail_in = stream.size();
-    uint8_t buffer[1 << 16];
-    lzma_ret ret;
-    do {
-        s.next_out = buffer;
-        s.avail_out = sizeof(buffer);
-        ret = lzma_code(&s, LZMA_FINISH);
-        out.insert(out.end(), buffer, buffer + (sizeof(buffer) - s.avail_out));
-    } while (ret == LZMA_OK);
-    size_t left = s.avail_in;
-    lzma_end(&s);
+    size_t left = 0;
+    lzma_ret ret = codeWhole(s, stream, out, &left);
     if (ret != LZMA_STREAM_END) {
         why = "liblzma error " + std::to_string(ret);
         return false;

@@ -5,6 +5,8 @@
 // usage: pack_module <input> <output> [truncated|corrupt]
 //   truncated  keep only the first half of the stream (a test fixture)
 //   corrupt    spoil the first byte of the LZMA data, which every decoder checks (a test fixture)
+#include "lzma_memory.h"
+
 #include <lzma.h>
 
 #include <cstdint>
@@ -52,18 +54,7 @@ bool compress(const std::vector<uint8_t>& input, std::vector<uint8_t>& out) {
     lzma_stream stream = LZMA_STREAM_INIT;
     if (lzma_raw_encoder(&stream, filters) != LZMA_OK) return false;
     writeHeader(out, input.size());
-    stream.next_in = input.data();
-    stream.avail_in = input.size();
-    uint8_t buffer[1 << 16];
-    lzma_ret ret;
-    do {
-        stream.next_out = buffer;
-        stream.avail_out = sizeof(buffer);
-        ret = lzma_code(&stream, LZMA_FINISH);
-        out.insert(out.end(), buffer, buffer + (sizeof(buffer) - stream.avail_out));
-    } while (ret == LZMA_OK);
-    lzma_end(&stream);
-    return ret == LZMA_STREAM_END;
+    return codeWhole(stream, input, out) == LZMA_STREAM_END;
 }
 
 bool writeAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
