@@ -223,33 +223,37 @@ TEST_F(Launch, PathLimits) {
     }
 }
 
-// The whole sequence with the real probe: a service that answers makes the admin question moot.
-// The service is its pipe (an instance waiting for a client) and its extents section.
-TEST(LaunchSequence, ServiceThatAnswersMeansNoElevationAndNoAdminQuestion) {
-    UniqueFile pipe(CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096,
-                                     0, nullptr));
-    ASSERT_TRUE(pipe.valid());
-    UniqueHandle section(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                            SERVICE_SECTION_EXTENTS));
-    ASSERT_TRUE(section.valid());
-    SimulatedMachine machine;
-    LauncherSeam seam;
-    machine.userIsAdmin = FALSE;
-    EXPECT_EQ(runLauncher(), 501);
-    EXPECT_EQ(seam.adminQueries, 0);
-    ASSERT_EQ(seam.savedShortcuts.size(), 1u);
-    EXPECT_EQ(seam.savedShortcuts[0].flags & SLDF_RUNAS_USER, 0u);
-    EXPECT_EQ(seam.savedShortcuts[0].arguments, L"E: ");
-}
+struct ProbeCase {
+    bool serviceRuns;
+    int adminQueries;
+    DWORD runAsFlag;
+};
 
-TEST(LaunchSequence, NoServiceAndNoAdminMeansElevation) {
-    SimulatedMachine machine;
-    LauncherSeam seam;
-    machine.userIsAdmin = FALSE;
-    EXPECT_EQ(runLauncher(), 501);
-    EXPECT_EQ(seam.adminQueries, 1);
-    ASSERT_EQ(seam.savedShortcuts.size(), 1u);
-    EXPECT_EQ(seam.savedShortcuts[0].flags & SLDF_RUNAS_USER, static_cast<DWORD>(SLDF_RUNAS_USER));
+// The whole sequence with the real probe, for a user without administrator rights: a service
+// that answers makes the admin question moot. The service is its pipe (an instance waiting for
+// a client) and its extents section.
+TEST(LaunchSequence, ProbeAnswerDecidesTheElevation) {
+    const ProbeCase cases[] = {{true, 0, 0}, {false, 1, SLDF_RUNAS_USER}};
+    for (const ProbeCase& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "service runs: " << c.serviceRuns);
+        UniqueFile pipe;
+        UniqueHandle section;
+        if (c.serviceRuns) {
+            pipe.reset(CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096,
+                                        0, nullptr));
+            section.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                             SERVICE_SECTION_EXTENTS));
+            ASSERT_TRUE(pipe.valid() && section.valid());
+        }
+        SimulatedMachine machine;
+        LauncherSeam seam;
+        machine.userIsAdmin = FALSE;
+        EXPECT_EQ(runLauncher(), 501);
+        EXPECT_EQ(seam.adminQueries, c.adminQueries);
+        ASSERT_EQ(seam.savedShortcuts.size(), 1u);
+        EXPECT_EQ(seam.savedShortcuts[0].flags & SLDF_RUNAS_USER, c.runAsFlag);
+        EXPECT_EQ(seam.savedShortcuts[0].arguments, L"E: ");
+    }
 }
 
 }  // namespace
