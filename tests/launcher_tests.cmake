@@ -23,11 +23,11 @@ set(fixtures_dir ${CMAKE_BINARY_DIR}/generated/fixtures)
 file(MAKE_DIRECTORY ${fixtures_dir})
 file(WRITE ${fixtures_dir}/empty.bin "")
 set(PARVANE_PACKED_FIXTURES)
-foreach(spec "genuine32;maker_genuine32;" "genuine64;maker_genuine64;" "truncated;maker_genuine64;truncated"
+foreach(fixture "genuine32;maker_genuine32;" "genuine64;maker_genuine64;" "truncated;maker_genuine64;truncated"
              "corrupt;maker_genuine64;corrupt" "foreign;maker_case;")
-  list(GET spec 0 name)
-  list(GET spec 1 source)
-  list(GET spec 2 damage)
+  list(GET fixture 0 name)
+  list(GET fixture 1 source)
+  list(GET fixture 2 damage)
   add_custom_command(
     OUTPUT ${fixtures_dir}/${name}.lzma
     COMMAND ${PARVANE_PACK_MODULE} $<TARGET_FILE:${source}> ${fixtures_dir}/${name}.lzma ${damage}

@@ -88,6 +88,12 @@ TEST_F(ModuleInstall, UnusableStreamsLeaveNoModule) {
     }
 }
 
+TEST_F(ModuleInstall, WholeStreamOfAnotherMakerIsRefused) {
+    EXPECT_FALSE(installModule(folder.c_str(), L"Parvane64.exe", L"__Foreign.exe"));
+    EXPECT_TRUE(readFileBytes(module) == fixtureBytes(L"MAKER_CASE")) << "it was installed, then refused";
+    EXPECT_TRUE(machine.sleeps.empty());
+}
+
 struct WriteFaultCase {
     const char* name;
     std::set<int> failingWrites;  // 1: the module's block; 2: the decoder's output
