@@ -121,7 +121,13 @@ void runLauncherFromStick(const std::wstring& built, const char* which) {
                  : "  the tool did NOT release the launcher within its second");
     printf("  the launcher ended with exit code %lu\n", static_cast<unsigned long>(code));
     // Once the tool has a main window, it is shown here and then closed for the steps below.
-    HWND tool = FindWindowW(nullptr, L"Safely Remove Tool@Stravio# Ver.5.1.0");
+    HWND tool = nullptr;
+    for (int i = 0; i < 50 && !tool; ++i) {
+        UniqueHandle running(OpenMutexW(SYNCHRONIZE, FALSE, L"_Parvane_Mutex"));
+        if (!running) break;
+        tool = FindWindowW(nullptr, L"Safely Remove Tool@Stravio# Ver.5.1.0");
+        if (!tool) Sleep(100);
+    }
     if (tool) {
         askForScreenshot("launcher-started-tool");
         PostMessageW(tool, WM_CLOSE, 0, 0);
