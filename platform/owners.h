@@ -109,3 +109,29 @@ public:
 private:
     UINT previous_;
 };
+
+// A COM interface pointer, released once.
+template <typename Interface>
+class UniqueInterface {
+public:
+    UniqueInterface() = default;
+    ~UniqueInterface() { reset(); }
+    UniqueInterface(const UniqueInterface&) = delete;
+    UniqueInterface& operator=(const UniqueInterface&) = delete;
+
+    Interface* get() const { return pointer_; }
+    Interface* operator->() const { return pointer_; }
+    explicit operator bool() const { return pointer_ != nullptr; }
+    // For the out-parameter of CoCreateInstance and QueryInterface.
+    void** put() {
+        reset();
+        return reinterpret_cast<void**>(&pointer_);
+    }
+    void reset() {
+        if (pointer_) pointer_->Release();
+        pointer_ = nullptr;
+    }
+
+private:
+    Interface* pointer_ = nullptr;
+};

@@ -3,6 +3,7 @@
 #include "platform/owners.h"
 
 #include <psapi.h>
+#include <objbase.h>
 #include <shlobj.h>
 
 namespace {
@@ -60,6 +61,8 @@ const SystemCalls kRealSystemCalls = {
     &SHChangeNotification_Lock,
     &SHChangeNotification_Unlock,
     &SHGetPathFromIDListW,
+    &WriteFile,
+    &CoCreateInstance,
 };
 
 }  // namespace

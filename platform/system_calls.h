@@ -5,6 +5,7 @@
 #include "platform/win.h"
 
 #include <shlobj.h>
+#include <objbase.h>
 
 struct SystemCalls {
     // Version and platform. getNativeSystemInfo is looked up at run time: it is absent before
@@ -98,6 +99,12 @@ struct SystemCalls {
     HANDLE(WINAPI* shChangeNotificationLock)(HANDLE change, DWORD processId, PIDLIST_ABSOLUTE** items, LONG* event);
     BOOL(WINAPI* shChangeNotificationUnlock)(HANDLE lock);
     BOOL(WINAPI* shGetPathFromIdListW)(PCIDLIST_ABSOLUTE item, LPWSTR path);
+
+    // The launcher's installation: its file writes, so that a test can make one fail, and the
+    // shell-link object, whose run-as flag Wine does not save into the file.
+    BOOL(WINAPI* writeFile)(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+    HRESULT(WINAPI* coCreateInstance)(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID interfaceId,
+                                      LPVOID* object);
 };
 
 // The table in force. Read it through sys(); it starts filled with the real functions.

@@ -1,6 +1,7 @@
 // A DLL planted beside the executable must not load once the search is restricted. Each test
 // runs in a process of its own, so the restriction does not leak into other tests.
-#include "tool/shell/startup.h"
+#include "platform/dll_search.h"
+#include "platform/win.h"
 
 #include <gtest/gtest.h>
 

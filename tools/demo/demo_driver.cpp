@@ -1,6 +1,7 @@
 // Drives the removal tool through its start-up as a person meets it, and says in plain words
 // what it did. Lines "SHOT <name>" ask the calling script for a screenshot of the desktop; the
 // script answers by creating E:\.demo-shot-done, and only then is the box answered.
+#include "e2e/folder_window.h"
 #include "e2e/tool_process.h"
 #include "platform/owners.h"
 #include "support/fake_service.h"
@@ -8,7 +9,9 @@
 #include "support/header_writer.h"
 #include "tool/service/protected_header.h"
 
+#include <shlobj.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -89,9 +92,76 @@ void runWithService() {
     say("  exit code 548 means: the disk was not found; nothing is shown");
 }
 
+// The launcher on the stick: Parvane.exe in the root of E:, as autorun.inf starts it.
+void runLauncherFromStick(const std::wstring& built, const char* which) {
+    printf("0. Parvane.exe (%s) is in the root of the USB stick E:, and the user starts it.\n", which);
+    fflush(stdout);
+    const wchar_t stick[] = L"E:\\Parvane.exe";
+    if (!CopyFileW(built.c_str(), stick, FALSE)) {
+        say("  the launcher could not be put on the stick");
+        return;
+    }
+    ToolProcess launcher;
+    if (!launcher.start(stick, L"")) {
+        say("  the launcher could not be started");
+        return;
+    }
+    UniqueHandle event;
+    for (int i = 0; i < 2000 && !event; ++i) {
+        event.reset(OpenEventW(SYNCHRONIZE, FALSE, L"__Parvane_Event"));
+        if (!event) Sleep(5);
+    }
+    bool released = event && WaitForSingleObject(event.get(), 20000) == WAIT_OBJECT_0;
+    DWORD code = launcher.waitForExit(20000);
+    wchar_t folder[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder);
+    sayWide("  it unpacked the tool build for this machine into ", std::wstring(folder) + L"\\TORVA\\Parvane\\");
+    say("  checked its maker, wrote the shortcut Lumagate.lnk with the argument \"E: \" and opened it;");
+    say(released ? "  the tool started, took its mutex and released the launcher, which then ended"
+                 : "  the tool did NOT release the launcher within its second");
+    printf("  the launcher ended with exit code %lu\n", static_cast<unsigned long>(code));
+    // Once the tool has a main window, it is shown here and then closed for the steps below.
+    HWND tool = nullptr;
+    for (int i = 0; i < 50 && !tool; ++i) {
+        UniqueHandle running(OpenMutexW(SYNCHRONIZE, FALSE, L"_Parvane_Mutex"));
+        if (!running) break;
+        tool = FindWindowW(nullptr, L"Safely Remove Tool@Stravio# Ver.5.1.0");
+        if (!tool) Sleep(100);
+    }
+    if (tool) {
+        askForScreenshot("launcher-started-tool");
+        PostMessageW(tool, WM_CLOSE, 0, 0);
+    }
+    for (int i = 0; i < 100; ++i) {
+        UniqueHandle running(OpenMutexW(SYNCHRONIZE, FALSE, L"_Parvane_Mutex"));
+        if (!running) break;
+        Sleep(100);
+    }
+
+    say("   The drive is opened from Explorer: autorun.inf runs \"Parvane.exe open\".");
+    std::set<DWORD> before = folderWindowProcesses();
+    ToolProcess open;
+    if (open.start(stick, L"open")) {
+        open.waitForExit(20000);
+        Sleep(1500);
+        askForScreenshot("launcher-open");
+        say("  it opened the drive's root folder and started nothing else");
+        endNewFolderWindows(before);
+    }
+    DeleteFileW(stick);
+}
+
 }  // namespace
 
 int main() {
+    const wchar_t* launcher = _wgetenv(L"PARVANE_DEMO_LAUNCHER");
+    const wchar_t* launcherKind = _wgetenv(L"PARVANE_DEMO_LAUNCHER_KIND");
+    if (launcher && launcher[0]) {
+        char which[128] = "";
+        WideCharToMultiByte(CP_UTF8, 0, launcherKind ? launcherKind : L"", -1, which, sizeof(which), nullptr, nullptr);
+        runLauncherFromStick(launcher, which);
+    }
+
     std::wstring tool = stageTool(L"demo", PARVANE_TOOL_FILE);
     if (tool.empty()) {
         say("cannot find the built removal tool");
