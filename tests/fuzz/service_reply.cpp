@@ -16,7 +16,7 @@
 namespace {
 
 // The fields of a whole reply: what lies between the header and each US in turn. The part
-// after the last US (ETX at least) is no field.
+// after the last US (ETX at least) is no field. A field with a NUL inside is none either.
 std::vector<std::string> splitFields(const std::string& reply) {
     std::vector<std::string> fields;
     size_t start = SERVICE_MESSAGE_HEADER_LENGTH;
@@ -25,11 +25,16 @@ std::vector<std::string> splitFields(const std::string& reply) {
     return fields;
 }
 
+bool isText(const std::vector<std::string>& fields, size_t index) {
+    return index < fields.size() && fields[index].find('\0') == std::string::npos;
+}
+
 void checkField(const char* reply, size_t length, const std::vector<std::string>& fields, int index,
                 size_t outSize) {
     ExactBuffer<char> out(outSize);
     bool found = getServiceReplyField(reply, length, index, out.block, outSize);
-    bool expected = static_cast<size_t>(index) < fields.size() && fields[index].size() < outSize;
+    bool expected = static_cast<size_t>(index) < fields.size() && fields[index].size() < outSize &&
+                    fields[index].find('\0') == std::string::npos;
     FUZZ_CHECK(found == expected);
     // Byte for byte, NULs included, and terminated.
     if (found) FUZZ_CHECK(memcmp(out.block, fields[index].data(), fields[index].size()) == 0 &&
@@ -58,14 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     MessageCode code = serviceReplyCode(reply.block, size);
     const bool ok = fields.size() > 1 && fields[1] == "OK";
-    const bool ng = fields.size() > 2 && fields[1] == "NG" && fields[2].size() < SERVICE_STATUS_FIELD_SIZE;
+    const bool ng = fields.size() > 2 && fields[1] == "NG" && isText(fields, 2) &&
+                    fields[2].size() < SERVICE_STATUS_FIELD_SIZE;
     FUZZ_CHECK((code == MSG_OK) == ok);
     if (!ok && !ng) FUZZ_CHECK(code == MSG_SERVICE_FAILED);
     if (ng) FUZZ_CHECK(code == MSG_SERVICE_FAILED || code == parseServiceNumber(fields[2].c_str()));
 
     ExactBuffer<char> value(SERVICE_STATUS_FIELD_SIZE);
     bool valued = getServiceReplyValue(reply.block, size, value.block, value.capacity);
-    FUZZ_CHECK(valued == (ok && fields.size() > 2 && fields[2].size() < SERVICE_STATUS_FIELD_SIZE));
+    FUZZ_CHECK(valued == (ok && isText(fields, 2) && fields[2].size() < SERVICE_STATUS_FIELD_SIZE));
     if (valued) {
         long long number = parseServiceNumber(value.block);
         // Nine characters hold at most nine digits.

@@ -22,7 +22,9 @@ bool getServiceReplyField(const char* reply, size_t length, int index, char* out
     const char* fieldEnd = static_cast<const char*>(memchr(p, SERVICE_UNIT_SEPARATOR, static_cast<size_t>(end - p)));
     if (!fieldEnd) return false;
     size_t fieldLength = static_cast<size_t>(fieldEnd - p);
-    if (fieldLength >= outSize) return false;
+    // Fields are text: one with a NUL inside would read as its part before the NUL, and an
+    // "OK\0..." status as success.
+    if (fieldLength >= outSize || memchr(p, 0, fieldLength)) return false;
     memcpy(out, p, fieldLength);
     out[fieldLength] = 0;
     return true;

@@ -17,8 +17,8 @@ enum : MessageCode { MSG_SERVICE_FAILED = 786 };
 // TRUE when the bytes of one read are one whole framed message: the header first, ETX last.
 bool isWholeServiceReply(const char* reply, size_t length);
 
-// Copies field `index` of a whole reply into out, terminated; false when it is missing or does
-// not fit. Field 0 is the command keyword right after the header; every field ends with US.
+// Copies field `index` of a whole reply into out, terminated; false when it is missing, holds
+// a NUL or does not fit. Field 0 is the command keyword right after the header; every field ends with US.
 bool getServiceReplyField(const char* reply, size_t length, int index, char* out, size_t outSize);
 
 // The decimal value of a reply field: leading blanks, an optional sign, digits up to the first
