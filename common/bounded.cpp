@@ -75,7 +75,7 @@ size_t formatAny(Ch* dst, size_t capacity, const Ch* format, va_list args) {
         case 'c': out.put(static_cast<Ch>(va_arg(args, int))); break;
         case 's':
             // %s is the program's own character width; %ls is always wide.
-            if (sizeof(Ch) == 2 || longArg) out.putString(va_arg(args, const wchar_t*));
+            if (sizeof(Ch) != 1 || longArg) out.putString(va_arg(args, const wchar_t*));
             else out.putString(va_arg(args, const char*));
             break;
         case 'S':
@@ -162,6 +162,16 @@ size_t substituteText(wchar_t* dst, size_t capacity, const wchar_t* text,
         }
     }
     return out.length();
+}
+
+void expandLineBreaks(wchar_t* text) {
+    for (wchar_t* p = text; p[0]; ++p) {
+        if (p[0] == L'\\' && p[1] == L'n') {
+            p[0] = L'\r';
+            p[1] = L'\n';
+            ++p;
+        }
+    }
 }
 
 bool equalsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {

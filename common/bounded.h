@@ -24,6 +24,10 @@ size_t formatNarrowV(char* dst, size_t capacity, const char* format, va_list arg
 size_t substituteText(wchar_t* dst, size_t capacity, const wchar_t* text,
                       const wchar_t* const* args, size_t argCount);
 
+// Turns each "\n" (a backslash and an n) of a text read from a file into a line break, in
+// place: both are two units, so the text keeps its length.
+void expandLineBreaks(wchar_t* text);
+
 // Folds A-Z only: instance IDs, drive letters and file names here are compared that way, never
 // by the user's locale.
 inline wchar_t foldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c; }

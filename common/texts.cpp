@@ -72,17 +72,6 @@ const wchar_t* keyFor(MessageCode id, wchar_t (&decimal)[KEY_CAPACITY]) {
     return decimal;
 }
 
-// "\n" in a file text stands for a line break. Both are two units, so it is replaced in place.
-void expandLineBreaks(wchar_t* text) {
-    for (wchar_t* p = text; p[0]; ++p) {
-        if (p[0] == L'\\' && p[1] == L'n') {
-            p[0] = L'\r';
-            p[1] = L'\n';
-            ++p;
-        }
-    }
-}
-
 // A string of this program's table in the pinned language. The resource loader on Vista and
 // later chooses by the thread's UI language, not by its locale, and a later thread would not
 // inherit either, so the chosen language is looked up explicitly.

@@ -88,6 +88,9 @@ TEST_F(ServiceClient, RepliesAreJudgedStrictly) {
     const std::wstring raw1024 = framedRaw(exactly1024), rawLonger = framedRaw(longer);
     const std::wstring rawV1 = framedRaw("\x01Lumagate\x1fV1\x1f\x02UDV\x1fOK\x1f\x03");
     const std::wstring rawNoEtx = framedRaw(kHeader + "UDV\x1fOK\x1f");
+    // A NUL ends a C string early: "OK\0..." must not read as "OK", nor "5\0..." as code 5.
+    const std::wstring rawOkNul = framedRaw(kHeader + std::string("UDV\x1fOK\0\x9c\x1f\x03", 10));
+    const std::wstring rawCodeNul = framedRaw(kHeader + std::string("UDV\x1fNG\x1f" "5\0" "20\x1f\x03", 13));
     const ReplyCase cases[] = {
         {"OK", L"status=OK\r\nfield2=999\r\n", MSG_OK, true},
         {"NG with a code", L"status=NG\r\nfield2=520\r\n", 520, true},
@@ -100,6 +103,8 @@ TEST_F(ServiceClient, RepliesAreJudgedStrictly) {
         {"status too long", L"status=OKOKOKOKOK\r\n", MSG_SERVICE_FAILED, true},
         {"header V1", rawV1.c_str(), MSG_SERVICE_FAILED, false},
         {"no ETX", rawNoEtx.c_str(), MSG_SERVICE_FAILED, false},
+        {"status OK with a NUL after it", rawOkNul.c_str(), MSG_SERVICE_FAILED, true},
+        {"code with a NUL inside", rawCodeNul.c_str(), MSG_SERVICE_FAILED, true},
         {"exactly 1024 bytes", raw1024.c_str(), MSG_OK, true},
         {"longer than 1024", rawLonger.c_str(), MSG_SERVICE_FAILED, false},
         {"no reply", L"disconnect=1\r\n", MSG_SERVICE_FAILED, false},

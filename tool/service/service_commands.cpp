@@ -64,9 +64,7 @@ BOOL serviceExchangeForField(const char* request, size_t length, char* field, si
     if (!pipe.connect(SERVICE_PIPE_NAME)) return FALSE;
     char reply[SERVICE_MESSAGE_CAPACITY];
     if (!pipe.write(request, length) || !pipe.read(reply, sizeof(reply)) || !sendEndRequest(pipe)) return FALSE;
-    char status[SERVICE_STATUS_FIELD_SIZE];
-    return pipe.getField(reply, 1, status, sizeof(status)) && strcmp(status, "OK") == 0 &&
-           pipe.getField(reply, 2, field, fieldSize);
+    return getServiceReplyValue(reply, pipe.replyLength(), field, fieldSize);
 }
 
 BOOL localGetPartitionStyle(const wchar_t* devicePath, DWORD* style) {

@@ -68,28 +68,8 @@ BOOL CServicePipe::read(char* reply, size_t capacity) {
     if (pipe_ == INVALID_HANDLE_VALUE || capacity > 0xFFFFFFFFu) return FALSE;
     DWORD received = 0;
     if (!ReadFile(pipe_, reply, static_cast<DWORD>(capacity), &received, nullptr)) return FALSE;
-    if (received < SERVICE_MESSAGE_HEADER_LENGTH + 1) return FALSE;
-    if (memcmp(reply, SERVICE_MESSAGE_HEADER, SERVICE_MESSAGE_HEADER_LENGTH) != 0) return FALSE;
-    if (reply[received - 1] != SERVICE_MESSAGE_END) return FALSE;
+    if (!isWholeServiceReply(reply, received)) return FALSE;
     replyLength_ = received;
-    return TRUE;
-}
-
-BOOL CServicePipe::getField(const char* reply, int index, char* out, size_t outSize) const {
-    const char* end = reply + replyLength_;
-    const char* p = reply + SERVICE_MESSAGE_HEADER_LENGTH;
-    if (replyLength_ < SERVICE_MESSAGE_HEADER_LENGTH || outSize == 0) return FALSE;
-    for (int skipped = 0; skipped < index; ++skipped) {
-        p = static_cast<const char*>(memchr(p, SERVICE_UNIT_SEPARATOR, static_cast<size_t>(end - p)));
-        if (!p) return FALSE;
-        ++p;
-    }
-    const char* fieldEnd = static_cast<const char*>(memchr(p, SERVICE_UNIT_SEPARATOR, static_cast<size_t>(end - p)));
-    if (!fieldEnd) return FALSE;
-    size_t length = static_cast<size_t>(fieldEnd - p);
-    if (length >= outSize) return FALSE;
-    memcpy(out, p, length);
-    out[length] = 0;
     return TRUE;
 }
 
@@ -106,16 +86,6 @@ BOOL sendEndRequest(CServicePipe& pipe) {
     return length > 0 && pipe.write(request, length);
 }
 
-int32_t parseServiceNumber(const char* field) {
-    while (*field == ' ') ++field;
-    bool negative = *field == '-';
-    if (*field == '-' || *field == '+') ++field;
-    int64_t value = 0;
-    // Fields hold at most 9 characters, so the value always fits.
-    for (; *field >= '0' && *field <= '9'; ++field) value = value * 10 + (*field - '0');
-    return static_cast<int32_t>(negative ? -value : value);
-}
-
 MessageCode serviceCommand(const char* request, size_t length) {
     if (length == 0) return MSG_SERVICE_FAILED;
     CServicePipe pipe;
@@ -123,19 +93,7 @@ MessageCode serviceCommand(const char* request, size_t length) {
     char reply[SERVICE_MESSAGE_CAPACITY];
     if (!pipe.write(request, length) || !pipe.read(reply, sizeof(reply)) || !sendEndRequest(pipe))
         return MSG_SERVICE_FAILED;
-    MessageCode result = MSG_SERVICE_FAILED;
-    char status[SERVICE_STATUS_FIELD_SIZE];
-    char code[SERVICE_STATUS_FIELD_SIZE];
-    if (pipe.getField(reply, 1, status, sizeof(status))) {
-        if (strcmp(status, "OK") == 0) {
-            result = MSG_OK;
-        } else if (strcmp(status, "NG") == 0 && pipe.getField(reply, 2, code, sizeof(code))) {
-            result = parseServiceNumber(code);
-            // A failure reply must never read as success, whatever code it carries.
-            if (result == MSG_OK) result = MSG_SERVICE_FAILED;
-        }
-    }
-    return result;
+    return serviceReplyCode(reply, pipe.replyLength());
 }
 
 size_t formatServiceMessage(char* request, const char* format, ...) {

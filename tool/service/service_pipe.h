@@ -2,15 +2,9 @@
 #pragma once
 #include "common/message_code.h"
 #include "platform/win.h"
+#include "tool/service/service_reply.h"
 
 #include <stddef.h>
-
-enum : size_t {
-    SERVICE_MESSAGE_CAPACITY = 1024,
-    SERVICE_STATUS_FIELD_SIZE = 10,
-};
-
-enum : MessageCode { MSG_SERVICE_FAILED = 786 };
 
 class CServicePipe {
 public:
@@ -23,12 +17,10 @@ public:
     BOOL connect(const wchar_t* pipeName);
     // TRUE only when every byte went out in one write.
     BOOL write(const char* bytes, size_t length);
-    // One read of at most capacity bytes; TRUE when it holds one whole framed message. The
-    // received length is stored for getField.
+    // One read of at most capacity bytes; TRUE when it holds one whole framed message, whose
+    // length replyLength then gives for the reply functions.
     BOOL read(char* reply, size_t capacity);
-    // Copies field `index` of the reply last read into out, terminated; FALSE when it is missing
-    // or does not fit.
-    BOOL getField(const char* reply, int index, char* out, size_t outSize) const;
+    size_t replyLength() const { return replyLength_; }
     void close();
 
 private:
@@ -42,10 +34,6 @@ MessageCode serviceCommand(const char* request, size_t length);
 
 // Sends END, the message that closes every exchange.
 BOOL sendEndRequest(CServicePipe& pipe);
-
-// The decimal value of a reply field: leading blanks, an optional sign, digits up to the first
-// non-digit; 0 without digits.
-int32_t parseServiceNumber(const char* field);
 
 // Formats one request into a SERVICE_MESSAGE_CAPACITY buffer; returns its length, or 0 when
 // the request would not fit or a text argument is not printable ASCII.

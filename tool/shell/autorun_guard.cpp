@@ -2,29 +2,16 @@
 
 #include "common/bounded.h"
 #include "common/texts.h"
-
-namespace {
-
-struct ExpectedEntry {
-    const wchar_t* key;
-    const wchar_t* value;
-};
-
-const ExpectedEntry kExpected[] = {
-    {L"open", L"Parvane.exe open"},
-    {L"shell\\usbClose\\command", L"Parvane.exe"},
-};
-
-}  // namespace
+#include "tool/shell/autorun_entries.h"
 
 BOOL isAutorunIntact(const wchar_t* driveArgument) {
     wchar_t path[PATH_CAPACITY];
     formatText(path, PATH_CAPACITY, L"%c:\\autorun.inf", driveArgument[0]);
     if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return TRUE;
-    for (const ExpectedEntry& entry : kExpected) {
+    for (const AutorunEntry& entry : autorunEntries) {
         wchar_t value[TEXT_CAPACITY] = L"";
         GetPrivateProfileStringW(L"autorun", entry.key, L"", value, TEXT_CAPACITY, path);
-        if (value[0] && !equalsIgnoringAsciiCase(value, entry.value)) return FALSE;
+        if (!isAutorunValueIntact(value, entry.value)) return FALSE;
     }
     return TRUE;
 }

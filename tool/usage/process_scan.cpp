@@ -6,7 +6,6 @@
 #include "platform/win.h"
 
 #include <string.h>
-#include <wchar.h>
 
 namespace {
 
@@ -31,7 +30,6 @@ const size_t kProcessParametersOffset = 32;   //   .ProcessParameters
 const size_t kParametersBytes = 128;          // RTL_USER_PROCESS_PARAMETERS, as far as it is read
 const size_t kCurrentDirectoryOffset = 56;    //   .CurrentDirectory.DosPath
 const size_t kImagePathNameOffset = 96;       //   .ImagePathName
-const size_t kStringBufferOffset = 8;         // UNICODE_STRING.Buffer
 #else
 const ULONG kBasicInformationBytes = 24;
 const size_t kPebBaseAddressOffset = 4;
@@ -40,15 +38,10 @@ const size_t kProcessParametersOffset = 16;
 const size_t kParametersBytes = 72;
 const size_t kCurrentDirectoryOffset = 36;
 const size_t kImagePathNameOffset = 56;
-const size_t kStringBufferOffset = 4;
 #endif
-const size_t kStringLengthOffset = 0;         // UNICODE_STRING.Length, in bytes
-const size_t kStringMaximumLengthOffset = 2;  // UNICODE_STRING.MaximumLength, in bytes
 
 const ULONG kProcessBasicInformation = 0;
 const DWORD kSystemProcessId = 4;
-// A split path keeps each part in this many units: the longest NTFS component and a terminator.
-const size_t kPathPartCapacity = 256;
 
 typedef LONG(NTAPI* ProcessQuery)(HANDLE process, ULONG informationClass, void* information, ULONG length,
                                   ULONG* returned);
@@ -97,27 +90,9 @@ bool queryBasicInformation(HANDLE process, HeapBlock& information) {
     return g_processQuery(process, kProcessBasicInformation, information.get(), returned, &returned) >= 0;
 }
 
-// The whole units of a string the other process describes: never beyond the buffer it says it
-// has (a Length above MaximumLength is a string being rewritten, or garbage), never half a
-// unit, and never more than a snapshot field holds besides its terminator.
-size_t remoteStringUnits(USHORT length, USHORT maximumLength) {
-    size_t bytes = length < maximumLength ? length : maximumLength;
-    size_t units = bytes / sizeof(wchar_t);
-    return units < PROCESS_STRING_CAPACITY - 1 ? units : PROCESS_STRING_CAPACITY - 1;
-}
-
-// Copies a UNICODE_STRING of the other process by its count. The other process need not
-// have terminated it, so the copy ends where the count ends, in a block one unit longer
-// whose last unit stays zero. Needs PROCESS_VM_READ. A failed read leaves the field empty.
-void copyRemoteString(HANDLE process, const BYTE* descriptor, wchar_t* field) {
-    size_t units = remoteStringUnits(fieldAt<USHORT>(descriptor, kStringLengthOffset),
-                                     fieldAt<USHORT>(descriptor, kStringMaximumLengthOffset));
-    if (units == 0) return;
-    HeapBlock text = allocateZeroed((units + 1) * sizeof(wchar_t));
-    if (!text || !readRemote(process, fieldAt<const void*>(descriptor, kStringBufferOffset), text.get(),
-                             units * sizeof(wchar_t)))
-        return;
-    copyText(field, PROCESS_STRING_CAPACITY, static_cast<const wchar_t*>(text.get()));
+// The reader the string copy is given. Needs PROCESS_VM_READ.
+bool readRemoteUnits(void* process, const void* address, wchar_t* text, size_t units) {
+    return readRemote(process, address, text, units * sizeof(wchar_t));
 }
 
 // From the PEB to the process parameters to the two strings. Needs PROCESS_VM_READ.
@@ -127,14 +102,8 @@ void readProcessStrings(HANDLE process, const void* pebAddress, ProcessSnapshot&
     BYTE parameters[kParametersBytes];
     if (!readRemote(process, fieldAt<const void*>(peb, kProcessParametersOffset), parameters, sizeof(parameters)))
         return;
-    copyRemoteString(process, parameters + kImagePathNameOffset, snapshot.imagePath);
-    copyRemoteString(process, parameters + kCurrentDirectoryOffset, snapshot.currentDirectory);
-}
-
-// The first two units of path are the drive's letter and colon. Only A-Z and a-z are folded:
-// drive letters are nothing else, and the comparison must not depend on the user's locale.
-bool isOnDrive(const wchar_t* path, const wchar_t* driveArgument) {
-    return path[0] != 0 && equalsIgnoringAsciiCase(path, driveArgument, 2);
+    copyRemoteString(readRemoteUnits, process, parameters + kImagePathNameOffset, snapshot.imagePath);
+    copyRemoteString(readRemoteUnits, process, parameters + kCurrentDirectoryOffset, snapshot.currentDirectory);
 }
 
 // Walks the list in the system's order: the first process on the drive is the one named.
@@ -151,14 +120,6 @@ BOOL scanProcessList(const DWORD* ids, size_t count, const wchar_t* driveArgumen
         }
     }
     return FALSE;
-}
-
-// Where the file name of a path begins: after its last separator, or after a bare drive.
-const wchar_t* lastComponent(const wchar_t* path) {
-    const wchar_t* start = (path[0] && path[1] == L':') ? path + 2 : path;
-    for (const wchar_t* p = start; *p; ++p)
-        if (*p == L'\\' || *p == L'/') start = p + 1;
-    return start;
 }
 
 }  // namespace
@@ -228,18 +189,4 @@ void completeSystemProcessImage(ProcessSnapshot& snapshot) {
                                             PROCESS_STRING_CAPACITY);
     // A result that did not fit leaves the buffer undefined; an empty path never matches.
     if (units == 0 || units > PROCESS_STRING_CAPACITY) snapshot.imagePath[0] = 0;
-}
-
-void processNameFromImagePath(const wchar_t* imagePath, wchar_t* nameOut) {
-    const wchar_t* fileName = lastComponent(imagePath);
-    const wchar_t* extension = wcsrchr(fileName, L'.');
-    if (!extension) extension = fileName + wcslen(fileName);
-    // Each part is cut to its own buffer first, so an overlong file name still keeps its
-    // extension; the join is then cut to the name's capacity.
-    size_t stemUnits = static_cast<size_t>(extension - fileName);
-    wchar_t stem[kPathPartCapacity];
-    wchar_t suffix[kPathPartCapacity];
-    copyText(stem, stemUnits + 1 < kPathPartCapacity ? stemUnits + 1 : kPathPartCapacity, fileName);
-    copyText(suffix, extension);
-    formatText(nameOut, PROCESS_NAME_CAPACITY, L"%s%s", stem, suffix);
 }

@@ -3,14 +3,11 @@
 // are not examined.
 #pragma once
 #include "platform/win.h"
+#include "tool/usage/process_strings.h"
 
 #include <stddef.h>
 
 enum : size_t {
-    // The reported process name, terminator included.
-    PROCESS_NAME_CAPACITY = 260,
-    // Each string of a snapshot, terminator included: the longest a UNICODE_STRING can hold.
-    PROCESS_STRING_CAPACITY = 32767,
     // The most process IDs one scan looks at.
     PROCESS_ID_LIST_CAPACITY = 1000,
 };
@@ -45,7 +42,3 @@ BOOL readProcessSnapshot(DWORD processId, ProcessSnapshot& snapshot);
 // The System process (ID 4) has no process parameters: its image is the kernel in the
 // Windows directory. Leaves any other snapshot as it is.
 void completeSystemProcessImage(ProcessSnapshot& snapshot);
-
-// The last component of imagePath (file name and extension) as the name the user is shown,
-// cut so that it always fits PROCESS_NAME_CAPACITY units.
-void processNameFromImagePath(const wchar_t* imagePath, wchar_t* nameOut);
