@@ -118,9 +118,9 @@ bool commandsEnabled(HWND dialog) {
 // Waits until both commands are enabled (or both disabled); false after the limit.
 bool waitForCommands(HWND dialog, bool enabled, DWORD limitMs) {
     for (DWORD waited = 0; waited < limitMs; waited += 100) {
-        if (commandsEnabled(dialog) == enabled &&
-            (enabled || !IsWindowEnabled(GetDlgItem(dialog, kRemoveButton))))
-            return true;
+        const bool noneEnabled =
+            !IsWindowEnabled(GetDlgItem(dialog, kRemoveButton)) && !IsWindowEnabled(GetDlgItem(dialog, kHideButton));
+        if (enabled ? commandsEnabled(dialog) : noneEnabled) return true;
         Sleep(100);
     }
     return false;
