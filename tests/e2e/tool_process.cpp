@@ -118,6 +118,22 @@ void ToolProcess::answerBox(HWND box) {
     else PostMessageW(box, WM_CLOSE, 0, 0);
 }
 
+void ToolProcess::pressButton(HWND window, int controlId) {
+    // Posted, as a click arrives: the tool's handler may run a while, and a sent message would
+    // hold this process until it returns.
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, controlId)));
+}
+
+bool ToolProcess::waitUntilGone(HWND window, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
 DWORD ToolProcess::waitForExit(DWORD timeoutMs) {
     if (WaitForSingleObject(pi_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(pi_.hProcess, 1);

@@ -30,6 +30,10 @@ public:
     static ShownBox readBox(HWND box);
     // Presses the box's first button, as a person clicking OK.
     static void answerBox(HWND box);
+    // Presses the button with this control ID (IDTRYAGAIN, IDCANCEL, ...) of a box or dialog.
+    static void pressButton(HWND window, int controlId);
+    // Waits until the window is gone or hidden; false after the timeout.
+    static bool waitUntilGone(HWND window, DWORD timeoutMs);
     // The exit code, or STILL_ACTIVE after the timeout (the process is then ended).
     DWORD waitForExit(DWORD timeoutMs);
     DWORD processId() const { return pi_.dwProcessId; }
