@@ -106,8 +106,9 @@ TEST_F(LauncherEntry, RunningToolIsBroughtForward) {
     for (const wchar_t* name : productNames) {
         SCOPED_TRACE(::testing::Message() << "product name \"" << name << "\"");
         if (name[0]) writeOverrideFile(L"default.ini", std::wstring(L"[Parvane]\r\n521=") + name + L"\r\n");
+        // The tool's dialog shows its title cut to 63 units; the long name reaches that cut.
         std::wstring title = toolWindowTitle();
-        ASSERT_EQ(title.size() > 63, name[0] != 0);
+        ASSERT_EQ(title.size() == 63, name[0] != 0);
         UniqueHandle tool(CreateMutexW(nullptr, TRUE, TOOL_MUTEX_NAME));
         StandInWindow standIn(title.c_str());
         StandInWindow other(L"another window");
