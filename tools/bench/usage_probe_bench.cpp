@@ -22,6 +22,10 @@
 namespace {
 
 const wchar_t kReleaseEventName[] = L"ParvaneUsageBenchRelease";
+const wchar_t kReadySemaphoreName[] = L"ParvaneUsageBenchReady";
+// How long the extra processes may take to start, all together: on a busy machine Wine needs
+// a good part of a second for each.
+const DWORD kStartLimitMs = 10 * 60 * 1000;
 // A drive letter that no process here uses, so that the scan never stops early.
 const wchar_t kFreeDrive[] = L"Q: ";
 const int kRounds = 15;
@@ -111,12 +115,25 @@ size_t countProcesses() {
     return EnumProcesses(ids, sizeof(ids), &returned) ? returned / sizeof(DWORD) : 0;
 }
 
-// The extra processes wait for the release event, with a limit, so that none outlives a
-// benchmark that was stopped.
+// The extra processes say when they have started and then wait for the release event, with a
+// limit, so that none outlives a benchmark that was stopped.
 int runAsChild() {
     UniqueHandle release(OpenEventW(SYNCHRONIZE, FALSE, kReleaseEventName));
+    UniqueHandle ready(OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kReadySemaphoreName));
+    if (ready) ReleaseSemaphore(ready.get(), 1, nullptr);
     if (release) WaitForSingleObject(release.get(), 10 * 60 * 1000);
     return 0;
+}
+
+// Until every extra process has started and is waiting: one still starting would take the
+// processor from both passes, the more the more processes there are.
+bool waitUntilStarted(HANDLE ready, size_t count) {
+    DWORD start = GetTickCount();
+    for (size_t i = 0; i < count; ++i) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= kStartLimitMs || WaitForSingleObject(ready, kStartLimitMs - spent) != WAIT_OBJECT_0) return false;
+    }
+    return true;
 }
 
 bool startChild(const wchar_t* self, std::vector<UniqueHandle>& children) {
@@ -145,13 +162,15 @@ int main(int argc, char** argv) {
     wchar_t self[MAX_PATH];
     if (!GetModuleFileNameW(nullptr, self, MAX_PATH)) return 1;
     UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, kReleaseEventName));
+    UniqueHandle ready(CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, kReadySemaphoreName));
     std::vector<UniqueHandle> children;
     for (int i = 0; i < extra; ++i)
         if (!startChild(self, children)) {
             fprintf(stderr, "could only start %d processes\n", i);
             break;
         }
-    Sleep(500);  // let the last ones finish starting
+    if (!waitUntilStarted(ready.get(), children.size())) fprintf(stderr, "not every process finished starting\n");
+    Sleep(500);  // and let the last ones settle into their wait
 
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     ProcessQuery query = reinterpret_cast<ProcessQuery>(GetProcAddress(ntdll, "NtQueryInformationProcess"));
