@@ -2,21 +2,23 @@
 // shipped removal tool and for a bare program that shows the same template and nothing else.
 // Both are copied into folders of their own and started the same way, for drive E:, the
 // three in turn each round so that the machine's load falls on all of them alike. Run with the
-// number of rounds: "start_dialog_bench 15". Prints one line for each program: its name,
+// number of rounds: "start_dialog_bench 15" (and "all" after it for every run's time). Prints one line for each program: its name,
 // the runs that reached the dialog, and the median, fastest and slowest time in milliseconds;
 // then two such lines for requests to the service stand-in as the tool makes them:
-// "service_exchange" for one request and its answer alone, "service_burst" for five back to
-// back, as the start-up with the service makes them (probe, disk number, partition style,
-// header sector, usage probe).
+// "service_exchange" for one request and its answer alone, "service_burst" for the five the
+// start-up with the service makes back to back (probe, disk number, partition style, header
+// sector, usage probe).
 #include "platform/owners.h"
 #include "platform/win.h"
 #include "support/fake_service.h"
 #include "support/fixture_drive.h"
 #include "tool/service/service_commands.h"
+#include "tool/service/service_pipe.h"
 #include "tool/shell/resource_ids.h"
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
@@ -129,8 +131,13 @@ struct Series {
         if (ms < 0) ++failed;
         else times.push_back(ms);
     }
-    void print() {
+    void print(bool everyRun) {
         std::sort(times.begin(), times.end());
+        if (everyRun) {
+            fprintf(stderr, "%s:", name);
+            for (double t : times) fprintf(stderr, " %.0f", t);
+            fprintf(stderr, "\n");
+        }
         if (times.empty()) {
             printf("%s 0 - - -\n", name);
             return;
@@ -140,11 +147,27 @@ struct Series {
     }
 };
 
-// Disk number requests over the pipe, each: connect, request, answer, END, close.
-double timeServiceExchanges(int count) {
+// One disk number request over the pipe: connect, request, answer, END, close.
+double timeServiceExchange() {
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    for (int i = 0; i < count; ++i) serviceGetDiskNumber(L"E: ");
+    serviceGetDiskNumber(L"E: ");
+    return millisecondsSince(start);
+}
+
+// The start-up's requests to the service, back to back as it makes them: the probe, the disk
+// number, the partition style, the header sector, and the dialog's first usage probe.
+double timeStartupExchanges() {
+    DWORD style = 0;
+    unsigned char sector[512];
+    wchar_t name[PROCESS_NAME_CAPACITY];
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    isServiceAvailable();
+    serviceGetDiskNumber(L"E: ");
+    serviceGetPartitionStyle(L"\\\\.\\PHYSICALDRIVE0", &style);
+    serviceReadSector(L"\\\\.\\PHYSICALDRIVE0", 3, sector, sizeof(sector));
+    serviceFindProcessOnDrive(L"E: ", name);
     return millisecondsSince(start);
 }
 
@@ -152,6 +175,8 @@ double timeServiceExchanges(int count) {
 
 int main(int argc, char** argv) {
     int rounds = argc > 1 ? atoi(argv[1]) : 15;
+    // "start_dialog_bench 15 all" also lists every run's time, fastest first, on stderr.
+    bool everyRun = argc > 2 && strcmp(argv[2], "all") == 0;
     std::wstring tool = stage(moduleFolder() + L"\\..\\" PARVANE_TOOL_FILE, L"tool", PARVANE_TOOL_FILE);
     std::wstring bare = stage(moduleFolder() + L"\\bare_dialog.exe", L"bare", L"bare_dialog.exe");
     if (tool.empty() || bare.empty()) {
@@ -178,17 +203,17 @@ int main(int argc, char** argv) {
     {
         FakeService service(kServiceScenario);
         for (int round = 0; service.running() && round < rounds; ++round) {
-            exchangeSeries.add(timeServiceExchanges(1));
+            exchangeSeries.add(timeServiceExchange());
             Sleep(50);
-            burstSeries.add(timeServiceExchanges(5));
+            burstSeries.add(timeStartupExchanges());
             Sleep(50);
         }
     }
-    bareSeries.print();
-    adminSeries.print();
-    serviceSeries.print();
-    exchangeSeries.print();
-    burstSeries.print();
+    bareSeries.print(everyRun);
+    adminSeries.print(everyRun);
+    serviceSeries.print(everyRun);
+    exchangeSeries.print(everyRun);
+    burstSeries.print(everyRun);
     int failed = bareSeries.failed + adminSeries.failed + serviceSeries.failed;
     if (failed) fprintf(stderr, "%d runs never showed the dialog\n", failed);
     return failed ? 1 : 0;
