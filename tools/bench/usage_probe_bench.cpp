@@ -30,10 +30,13 @@ const DWORD kStartLimitMs = 10 * 60 * 1000;
 const wchar_t kFreeDrive[] = L"Q: ";
 const int kRounds = 15;
 
+// PROCESS_BASIC_INFORMATION is asked for at its exact size: the query refuses any other.
 #ifdef _WIN64
+const ULONG kInformationBytes = 48;
 const size_t kPebBytes = 712, kParametersBytes = 128, kPebAddressOffset = 8, kParametersOffset = 32;
 const size_t kCurrentDirectoryOffset = 56, kImagePathOffset = 96, kStringBufferOffset = 8;
 #else
+const ULONG kInformationBytes = 24;
 const size_t kPebBytes = 472, kParametersBytes = 72, kPebAddressOffset = 4, kParametersOffset = 16;
 const size_t kCurrentDirectoryOffset = 36, kImagePathOffset = 56, kStringBufferOffset = 4;
 #endif
@@ -64,7 +67,7 @@ void bareVisit(ProcessQuery query, DWORD id, wchar_t* image, wchar_t* directory,
     if (!process) return;
     BYTE information[48] = {};
     ULONG returned = 0;
-    if (query(process.get(), 0, information, sizeof(information), &returned) < 0) return;
+    if (query(process.get(), 0, information, kInformationBytes, &returned) < 0) return;
     BYTE peb[kPebBytes];
     BYTE parameters[kParametersBytes];
     if (!readRemote(process.get(), fieldAt<const void*>(information, kPebAddressOffset), peb, sizeof(peb))) return;
