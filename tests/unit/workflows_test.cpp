@@ -10,6 +10,7 @@
 #include "sim/shell.h"
 #include "support/fake_service.h"
 #include "tool/device/eject.h"
+#include "tool/service/service_pipe.h"
 #include "tool/shell/main_dialog.h"
 #include "tool/shell/notifications.h"
 #include "tool/shell/tool_state.h"
@@ -675,6 +676,111 @@ TEST_F(Workflow, ASecondHideInTheSameRunHasNoWatcher) {
     EXPECT_EQ(count(machine.sleeps, 100), 0u);
     EXPECT_EQ(count(machine.sleeps, 200), 0u);
     EXPECT_TRUE(fileExists(temp.marker()));
+}
+
+// ---- Faults on the way, end to end: what the person sees, and that nothing is lost ----
+// The device that never leaves or never comes back (513, 514) is in the hide failures above.
+
+struct ServiceFaultCase {
+    const char* name;
+    const wchar_t* scenario;
+    MessageCode shown;
+    std::vector<std::string> enables;  // the last field of each ENA request, in order
+};
+
+// The service's answer is lost or unreadable: the person sees the step's failure, the dialog
+// comes back, and a device the service may have disabled before it failed is enabled again, so
+// that the drive is not left switched off across replugs.
+TEST_F(Workflow, HideWithAServiceThatFailsMidWayLeavesTheDeviceEnabled) {
+    const ServiceFaultCase cases[] = {
+        // Header, keyword and status, then nothing: the service died while it answered.
+        {"dies in the middle of its answer to the disable",
+         L"[GDN]\r\nfield2=1\r\n[ENA]\r\nraw=01 4C 75 6D 61 67 61 74 65 1F 56 32 1F 02 45 4E 41 1F 4F 4B\r\n",
+         MSG_SERVICE_FAILED, {"0", "1"}},
+        // Before anything was changed: the disk is not identified, and nothing is touched.
+        {"answers garbage when asked for the disk", L"[GDN]\r\nraw=47 41 52 42 41 47 45 1F 03\r\n", 710, {}},
+    };
+    for (const ServiceFaultCase& c : cases) {
+        UnregisterClassW(WATCHER_WINDOW_CLASS, GetModuleHandleW(nullptr));
+        serviceAvailable = TRUE;
+        TemporaryFolder temp;
+        SimulatedMachine machine;
+        SimDrive stick = addStick(machine);
+        SimulatedShell shell(machine);
+        FakeService service(std::wstring(c.scenario));
+        DialogStandIn dialog;
+        ASSERT_TRUE(dialog.run(&hideWorker)) << c.name;
+        service.stop();
+        expectBoxes(machine, {{dialog.window(), someErrors(c.shown), MB_ICONERROR}}, c.name);
+        EXPECT_EQ(dialog.restores, 1) << c.name;
+        EXPECT_EQ(dialog.closes, 0) << c.name;
+        EXPECT_FALSE(fileExists(temp.marker())) << c.name;
+        std::vector<std::string> enables;
+        for (const std::vector<std::string>& connection : service.requestsByConnection())
+            if (!connection.empty() && connection[0].compare(14, 3, "ENA") == 0)
+                enables.push_back(connection[0].substr(connection[0].size() - 3, 1));
+        EXPECT_EQ(enables, c.enables) << c.name;
+        EXPECT_EQ(machine.pnp.node(stick.usbDevice).installerCalls, 0) << c.name << ": nothing done locally";
+        EXPECT_TRUE(machine.pnp.node(stick.disk).present) << c.name;
+    }
+}
+
+// A program keeps a file open on the drive: its handle refuses the flush's lock (the flush opens
+// the volume by another path, which here is the same volume) and vetoes the eject. Try again
+// dismounts nothing; only Continue does, and only then is the file closed.
+TEST_F(Workflow, RemoveDismountsAVolumeWithAnOpenFileOnlyAfterContinue) {
+    SimulatedMachine machine;
+    SimDrive stick = addStick(machine);
+    machine.findDevice(L"\\\\.\\R: ")->lockSucceeds = false;
+    SimDevice& volume = *machine.findDevice(L"\\\\.\\R:");
+    int file = machine.holdOpen(volume.path);
+    ASSERT_GE(file, 0);
+    SimulatedShell shell(machine);
+    shell.displayNames[L"R:\\"] = kDisplayName;
+    shell.answers = {IDTRYAGAIN, IDCONTINUE};
+    std::vector<int> dismountsAtQuestion;
+    std::vector<bool> openAtQuestion;
+    shell.onMessageBox = [&](size_t) {
+        dismountsAtQuestion.push_back(volume.dismounts + machine.findDevice(L"\\\\.\\R: ")->dismounts);
+        openAtQuestion.push_back(machine.isHeldOpen(file));
+    };
+    DialogStandIn dialog;
+    ASSERT_TRUE(dialog.run(&removeWorker));
+    expectBoxes(machine, {{nullptr, kQuestion, kQuestionFlags}, {nullptr, kQuestion, kQuestionFlags}}, "open file");
+    EXPECT_EQ(dismountsAtQuestion, (std::vector<int>{0, 0}));
+    EXPECT_EQ(openAtQuestion, (std::vector<bool>{true, true}));
+    EXPECT_EQ(machine.findDevice(L"\\\\.\\R: ")->dismounts, 0) << "the flush never forces";
+    EXPECT_GE(volume.dismounts, 1);
+    EXPECT_FALSE(machine.isHeldOpen(file)) << "closed by the dismount the person agreed to";
+    EXPECT_EQ(machine.pnp.node(stick.usbDevice).ejectRequests, 2);
+    EXPECT_EQ(iconMessages(shell), kBalloon);
+    EXPECT_EQ(dialog.closes, 1);
+}
+
+// The stick is pulled out after the usage probe, before the removal reaches it: nothing of it
+// is there any more. The person is asked, a forced removal finds nothing, the failure is
+// said, and the dialog comes back rather than a report that the drive can be removed.
+TEST_F(Workflow, RemoveOfADrivePulledAfterTheProbeSaysSoAndBringsTheDialogBack) {
+    SimulatedMachine machine;
+    SimDrive stick = addStick(machine);
+    for (int node : {stick.volume, stick.disk, stick.usbDevice}) machine.pnp.node(node).present = false;
+    for (SimDevice& device : machine.devices) device.opens = false;
+    machine.pnp.dosDevices.erase(L"R:");
+    machine.pnp.driveTypes[L"R:\\"] = DRIVE_NO_ROOT_DIR;
+    SimulatedShell shell(machine);
+    shell.displayNames[L"R:\\"] = kDisplayName;
+    shell.answers = {IDCONTINUE};
+    DialogStandIn dialog;
+    ASSERT_TRUE(dialog.run(&removeWorker));
+    expectBoxes(machine,
+                {{nullptr, kQuestion, kQuestionFlags},
+                 {nullptr, someErrors(710), kTopmostError},
+                 {dialog.window(), someErrors(MSG_EJECT_VOLUME_NOT_OPENED), MB_ICONERROR}},
+                "pulled");
+    EXPECT_TRUE(shell.iconCalls().empty()) << "no report that the drive can be removed";
+    EXPECT_EQ(dialog.restores, 1);
+    EXPECT_EQ(dialog.closes, 0);
+    EXPECT_EQ(machine.openDeviceHandles, 0);
 }
 
 }  // namespace

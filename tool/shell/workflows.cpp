@@ -8,6 +8,7 @@
 #include "tool/device/eject.h"
 #include "tool/device/filter_driver.h"
 #include "tool/service/service_commands.h"
+#include "tool/service/service_pipe.h"
 #include "tool/shell/hide_marker.h"
 #include "tool/shell/main_dialog.h"
 #include "tool/shell/notifications.h"
@@ -102,8 +103,10 @@ MessageCode restartDevice(const wchar_t* target, const wchar_t* diskInstanceId) 
     if (result != MSG_OK) {
         waitRemovalWatcher(0);
         // A disabled device stays disabled across replugs: the drive would be lost to its user.
-        // Its code is still the one reported.
-        if (result == MSG_DISK_STILL_PRESENT) enableDevice(target, 1);
+        // So it is enabled again when it stayed, and when the service's answer to the disable
+        // was lost or unreadable: the service may have disabled it before it failed. Enabling
+        // a device that is enabled changes nothing. Its code is still the one reported.
+        if (result == MSG_DISK_STILL_PRESENT || result == MSG_SERVICE_FAILED) enableDevice(target, 1);
         return result;
     }
     waitRemovalWatcher(REMOVAL_NOTICE_LIMIT_MS);
