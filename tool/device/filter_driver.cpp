@@ -1,6 +1,5 @@
 #include "tool/device/filter_driver.h"
 
-#include "common/bounded.h"
 #include "common/environment.h"
 #include "common/product_contract.h"
 #include "platform/owners.h"
