@@ -1,10 +1,10 @@
 #include "launcher/module_install.h"
 
 #include "common/bounded.h"
+#include "launcher/lzma_decode.h"
 #include "platform/owners.h"
 #include "platform/system_calls.h"
 
-#include <lzma.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -16,8 +16,6 @@ enum : size_t {
     // The parts of the launcher's path, as the C library's path splitter bounds them.
     DRIVE_PART_CAPACITY = 3,
     PATH_PART_CAPACITY = 256,
-    // The decoder's file buffers.
-    DECODE_BUFFER_SIZE = 64 * 1024,
 };
 
 const int kAttempts = 3;
@@ -94,44 +92,17 @@ bool writeWholeModule(HANDLE file, const ModuleResource& resource) {
     return sys().writeFile(file, resource.data, resource.size, &written, nullptr) && written == resource.size;
 }
 
-bool writeAll(HANDLE file, const uint8_t* data, size_t size) {
-    DWORD written = 0;
-    return sys().writeFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+bool readFromFile(void* source, uint8_t* buffer, size_t capacity, size_t* read) {
+    DWORD got = 0;
+    if (!ReadFile(static_cast<HANDLE>(source), buffer, static_cast<DWORD>(capacity), &got, nullptr)) return false;
+    *read = got;
+    return true;
 }
 
-// Streams an LZMA-alone file into another. Fails on a short or bad header, allocation, read
-// and write errors, corrupt data, and input that ends before the stated size.
-bool decodeLzmaAlone(HANDLE in, HANDLE out) {
-    lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_alone_decoder(&stream, UINT64_MAX) != LZMA_OK) return false;
-    static uint8_t input[DECODE_BUFFER_SIZE];
-    static uint8_t output[DECODE_BUFFER_SIZE];
-    lzma_action action = LZMA_RUN;
-    stream.next_out = output;
-    stream.avail_out = sizeof(output);
-    bool decoded = false;
-    for (;;) {
-        if (stream.avail_in == 0 && action == LZMA_RUN) {
-            DWORD read = 0;
-            if (!ReadFile(in, input, sizeof(input), &read, nullptr)) break;
-            stream.next_in = input;
-            stream.avail_in = read;
-            if (read == 0) action = LZMA_FINISH;
-        }
-        lzma_ret ret = lzma_code(&stream, action);
-        if (stream.avail_out == 0 || ret == LZMA_STREAM_END) {
-            if (!writeAll(out, output, sizeof(output) - stream.avail_out)) break;
-            stream.next_out = output;
-            stream.avail_out = sizeof(output);
-        }
-        if (ret == LZMA_STREAM_END) {
-            decoded = true;
-            break;
-        }
-        if (ret != LZMA_OK) break;
-    }
-    lzma_end(&stream);
-    return decoded;
+bool writeToFile(void* sink, const uint8_t* data, size_t size) {
+    DWORD written = 0;
+    return sys().writeFile(static_cast<HANDLE>(sink), data, static_cast<DWORD>(size), &written, nullptr) &&
+           written == size;
 }
 
 // The temporary file GetTempFileNameW creates; deleted again on every path.
@@ -222,7 +193,7 @@ BOOL decodeFileInPlace(const wchar_t* path) {
         UniqueFile out(CreateFileW(temp.path(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out) return FALSE;
-        decoded = decodeLzmaAlone(in.get(), out.get());
+        decoded = decodeLzmaAlone(readFromFile, in.get(), writeToFile, out.get());
     }
     return decoded && CopyFileW(temp.path(), path, FALSE);
 }

@@ -9,6 +9,7 @@
 #include "support/launcher_seam.h"
 
 #include <shlobj.h>
+#include <string.h>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +187,33 @@ TEST_F(ModuleInstall, MalformedStreamsDoNotDecode) {
         EXPECT_FALSE(decodeFileInPlace(module.c_str()));
         EXPECT_TRUE(fileExists(module));
         EXPECT_TRUE(readFileBytes(module) == c.bytes) << "a failed decoding leaves the file to its caller";
+    }
+}
+
+std::string packedModule(const wchar_t* name) {
+    HMODULE self = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(self, name, MODULE_RESOURCE_TYPE);
+    if (!found) return std::string();
+    const char* data = static_cast<const char*>(LockResource(LoadResource(self, found)));
+    return data ? std::string(data, SizeofResource(self, found)) : std::string();
+}
+
+// The header alone sets how much memory the decoder takes; a stream that asks for far more than
+// a stored module's 16 MiB dictionary is refused before any of it is allocated.
+TEST_F(ModuleInstall, DictionaryBeyondTheDecodersLimitIsRefused) {
+    const std::string packed = packedModule(L"__Parvane64.exe");
+    ASSERT_GT(packed.size(), 13u);
+    const struct {
+        DWORD dictionary;
+        bool decodes;
+    } cases[] = {{1u << 24, true}, {1u << 25, true}, {1u << 27, false}, {0xFFFFFFFFu, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dictionary);
+        std::string stream = packed;
+        memcpy(&stream[1], &c.dictionary, sizeof(c.dictionary));
+        ASSERT_TRUE(writeFileBytes(module, stream));
+        EXPECT_EQ(decodeFileInPlace(module.c_str()), c.decodes);
+        EXPECT_TRUE(readFileBytes(module) == (c.decodes ? genuine64 : stream));
     }
 }
 

@@ -1,25 +1,18 @@
 #include "tool/device/filter_driver.h"
 
-#include "common/bounded.h"
 #include "common/environment.h"
 #include "common/product_contract.h"
 #include "platform/owners.h"
 #include "platform/system_calls.h"
 #include "tool/device/device_restart.h"
+#include "tool/device/filter_list.h"
 #include "tool/service/service_commands.h"
 #include "tool/shell/tool_state.h"
-
-#include <string.h>
-#include <wchar.h>
 
 #include <new>
 #include <vector>
 
 namespace {
-
-// Two zero units beyond whatever the read returns, so that no scan can run off the buffer even
-// when the stored list lacks its terminators.
-const size_t kListPaddingUnits = 2;
 
 enum class ListRead { Absent, Read, Failed };
 
@@ -31,7 +24,7 @@ ListRead readFilterList(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, s
         GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return ListRead::Absent;
     try {
-        units->assign((static_cast<size_t>(required) + 1) / sizeof(wchar_t) + kListPaddingUnits, 0);
+        units->assign((static_cast<size_t>(required) + 1) / sizeof(wchar_t) + MULTI_STRING_PADDING_UNITS, 0);
     } catch (const std::bad_alloc&) {
         return ListRead::Failed;
     }
@@ -43,39 +36,6 @@ ListRead readFilterList(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, s
     *bytes = returned < required ? returned : required;
     // An empty value holds no entries, like a missing one.
     return *bytes == 0 ? ListRead::Absent : ListRead::Read;
-}
-
-// Makes the list that was read well formed in place and returns its length in units, up to and
-// including its final empty string. Windows lets a program store a list without its final
-// empty string, or without the last entry's terminator as well; such a list holds the entries
-// it plainly shows, and the terminators it lacks are written into the padding beyond the bytes
-// read. 0 for data of odd size, which cannot be a list of UTF-16 strings.
-size_t completeMultiString(wchar_t* units, DWORD bytes) {
-    if (bytes % sizeof(wchar_t) != 0) return 0;
-    size_t count = bytes / sizeof(wchar_t);
-    size_t pos = 0;
-    while (pos < count && units[pos] != 0) {
-        while (pos < count && units[pos] != 0) ++pos;
-        units[pos++] = 0;
-    }
-    units[pos] = 0;
-    return pos + 1;
-}
-
-// Moves the rest of the list down over every entry equal to name; returns the new length.
-// The list must be well formed within length.
-size_t removeEntries(wchar_t* units, size_t length, const wchar_t* name) {
-    size_t pos = 0;
-    while (units[pos] != 0) {
-        size_t entry = wcslen(units + pos) + 1;
-        if (equalsIgnoringAsciiCase(units + pos, name)) {
-            memmove(units + pos, units + pos + entry, (length - pos - entry) * sizeof(wchar_t));
-            length -= entry;
-        } else {
-            pos += entry;
-        }
-    }
-    return length;
 }
 
 // An empty list is not stored as such: the property is deleted.

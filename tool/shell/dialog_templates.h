@@ -4,6 +4,7 @@
 #pragma once
 #include "platform/owners.h"
 #include "platform/win.h"
+#include "tool/shell/dialog_template_font.h"
 
 #include <stddef.h>
 
@@ -12,10 +13,6 @@ enum : size_t { FONT_FACE_CAPACITY = 128 };
 // The face name of the system's message font, at most 31 characters. FALSE when the system
 // metrics cannot be read or name no face.
 BOOL getMessageFontFace(wchar_t* face, size_t capacity);
-
-// Where the font block's point size lies: after the fixed header, the menu, the class and
-// the title. 0 when the template is shorter than its own fields say.
-size_t findDialogFontField(const BYTE* dialogTemplate, size_t size);
 
 // A copy of a template with face as its font (DS_SETFONT set, the items moved to their new
 // 4-byte boundary), sized from the template and the face; a null face copies it as it is.
