@@ -106,4 +106,17 @@ TEST_F(MainDialogE2e, ProcessNamedByTheServiceDisablesBothCommands) {
     EXPECT_EQ(process.waitForExit(kTimeoutMs), 0u);
 }
 
+// A tool started with its current folder on the drive, as a shortcut opened from the drive may
+// start it, neither holds the drive open through that folder nor names itself as its user.
+TEST_F(MainDialogE2e, StartedInAFolderOfTheDriveItLeavesTheDriveFree) {
+    ToolProcess process;
+    ASSERT_TRUE(process.start(tool, L"E: ", L"E:\\"));
+    HWND dialog = process.waitForMainDialog(kTimeoutMs);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, kRemoveButton))) << "the tool found itself on the drive";
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, kHideButton)));
+    ToolProcess::pressEscape(dialog);
+    EXPECT_EQ(process.waitForExit(kTimeoutMs), 0u);
+}
+
 }  // namespace

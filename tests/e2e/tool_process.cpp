@@ -67,10 +67,10 @@ ToolProcess::~ToolProcess() {
     if (pi_.hThread) CloseHandle(pi_.hThread);
 }
 
-bool ToolProcess::start(const std::wstring& exePath, const std::wstring& arguments) {
+bool ToolProcess::start(const std::wstring& exePath, const std::wstring& arguments, const std::wstring& currentFolder) {
     std::wstring commandLine = L"\"" + exePath + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
-    std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\'));
+    std::wstring folder = currentFolder.empty() ? exePath.substr(0, exePath.find_last_of(L'\\')) : currentFolder;
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof(si));
     si.cb = sizeof(si);

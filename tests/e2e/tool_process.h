@@ -19,7 +19,8 @@ public:
     ToolProcess& operator=(const ToolProcess&) = delete;
 
     // Starts exePath with the command line "<exe> <arguments>" (no arguments: just the exe).
-    bool start(const std::wstring& exePath, const std::wstring& arguments);
+    // Starts the program in its own folder, or in currentFolder when one is given.
+    bool start(const std::wstring& exePath, const std::wstring& arguments, const std::wstring& currentFolder = L"");
     // The first message box the process shows (a dialog window other than the main dialog),
     // or null after the timeout or once the process has ended.
     HWND waitForBox(DWORD timeoutMs);

@@ -3,5 +3,6 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     restrictDllSearch();
+    leaveCurrentFolder();
     return runRemovalTool(instance, commandLine);
 }

@@ -57,6 +57,12 @@ void releaseWaitingLauncher() {
 
 }  // namespace
 
+void leaveCurrentFolder() {
+    wchar_t system[MAX_PATH];
+    UINT units = GetSystemDirectoryW(system, MAX_PATH);
+    if (units > 0 && units < MAX_PATH) SetCurrentDirectoryW(system);
+}
+
 bool passStartupChecks(const char* commandLine, UniqueHandle& mutex, int& exitCode) {
     exitCode = 0;
     applyLanguageSetting();

@@ -13,6 +13,11 @@ enum : MessageCode { MSG_NO_MAIN_DIALOG = 925 };
 
 int runRemovalTool(HINSTANCE instance, const char* commandLine);
 
+// Moves the process's current folder to the system folder. A shortcut opened from the drive may
+// start the tool in a folder of the drive; that folder is an open handle on the drive's volume,
+// which would veto the eject and make the usage scan name the tool itself.
+void leaveCurrentFolder();
+
 // The checks before the main dialog, in their fixed order. true when the dialog is to run,
 // with the single-instance mutex held in mutex; otherwise the tool ends with exitCode.
 bool passStartupChecks(const char* commandLine, UniqueHandle& mutex, int& exitCode);
