@@ -251,21 +251,25 @@ private:
     PROCESS_INFORMATION pi_{};
 };
 
+// Starts the program for drive E: and waits for its main dialog; says so when either fails.
+HWND startToDialog(ToolProcess& process, const std::wstring& program) {
+    if (!process.start(program, L"E: ")) {
+        say("  the program could not be started");
+        return nullptr;
+    }
+    HWND dialog = process.waitForMainDialog(20000);
+    if (!dialog) say("  NO main dialog appeared");
+    return dialog;
+}
+
 void runRealDialog(const std::wstring& tool) {
     say("8. The main job with the real tool under Wine. Notepad is open with its current folder on E:,");
     say("   and the tool starts for drive E:.");
     ProgramOnDrive notepad;
     if (!notepad.running()) say("  (Notepad could not be started)");
     ToolProcess process;
-    if (!process.start(tool, L"E: ")) {
-        say("  the tool could not be started");
-        return;
-    }
-    HWND dialog = process.waitForMainDialog(20000);
-    if (!dialog) {
-        say("  NO main dialog appeared");
-        return;
-    }
+    HWND dialog = startToDialog(process, tool);
+    if (!dialog) return;
     sayWide("  the main dialog appeared, titled: ", windowText(dialog));
     waitForCommands(dialog, false, 5000);
     tellDialog(dialog);
@@ -359,15 +363,8 @@ void runSimulatedRemoval(const std::wstring& simulated) {
     std::wstring balloonFile = simulated.substr(0, simulated.find_last_of(L'\\') + 1) + L"balloon.txt";
     DeleteFileW(balloonFile.c_str());
     ToolProcess process;
-    if (!process.start(simulated, L"E: ")) {
-        say("  the demonstration build could not be started");
-        return;
-    }
-    HWND dialog = process.waitForMainDialog(20000);
-    if (!dialog) {
-        say("  NO main dialog appeared");
-        return;
-    }
+    HWND dialog = startToDialog(process, simulated);
+    if (!dialog) return;
     sayWide("  the main dialog appeared, titled: ", windowText(dialog));
     waitForCommands(dialog, true, 5000);
     askForScreenshot("simulated-dialog");
@@ -400,15 +397,8 @@ void runSimulatedHide(const std::wstring& simulated) {
     const wchar_t* marker = getHideMarkerPath();
     if (marker) DeleteFileW(marker);
     ToolProcess process;
-    if (!process.start(simulated, L"E: ")) {
-        say("  the demonstration build could not be started");
-        return;
-    }
-    HWND dialog = process.waitForMainDialog(20000);
-    if (!dialog) {
-        say("  NO main dialog appeared");
-        return;
-    }
+    HWND dialog = startToDialog(process, simulated);
+    if (!dialog) return;
     waitForCommands(dialog, true, 5000);
     say("   The person presses \"Hide the protected area\".");
     ToolProcess::pressButton(dialog, kHideButton);
