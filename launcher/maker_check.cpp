@@ -43,7 +43,10 @@ const VersionFunctions* versionFunctions() {
     loaded = lookUp(module, "GetFileVersionInfoSizeW", functions.getFileVersionInfoSizeW) &&
              lookUp(module, "GetFileVersionInfoW", functions.getFileVersionInfoW) &&
              lookUp(module, "VerQueryValueW", functions.verQueryValueW);
-    return loaded ? &functions : nullptr;
+    if (loaded) return &functions;
+    // A copy without all three is of no use; the next call tries again from the start.
+    FreeLibrary(module);
+    return nullptr;
 }
 
 // Exact and case-sensitive; the value is read within the length the block gives for it.
